@@ -1,0 +1,375 @@
+#include "SkribApp.h"
+
+#include "Companion.h"
+#include "ConfigXML.h"
+#include "MyDialog.h"
+#include "SkribLog.h"
+
+#include <wx/app.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+#include <wx/settings.h>
+#include <wx/socket.h>
+#include <wx/translation.h>
+#include <wx/utils.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+CSkribApp* g_pSkribApp = nullptr;
+
+// The Event_Type table: command posted for each value.
+const int kEventCommand[] = {
+    ID_START_BOARD_SOFT,    ID_START_ORIENT,         ID_START_RELEASE_TIMER, ID_START_SIDEKEY_TIMER,
+    ID_START_REPRESS_TIMER, ID_START_DUAL_RELEASE_TIMER, ID_SHOW_NOT_TOUCH,   ID_CLOSE_NOT_TOUCH,
+};
+
+const char* const kTraceChannels[] = {"LogInfo", "BOWork", "IPC", "workThread",
+                                      "DevNotify", "Orient", "Sidekey", "CConversion"};
+
+const char* const kTimeoutNames[] = {"TIMEOUT_RELEASE", "TIMEOUT_DUAL_RELEASE", "TIMEOUT_SIDEKEY", "TIMEOUT_REPRESS"};
+
+} // namespace
+
+wxBEGIN_EVENT_TABLE(CSkribApp, wxEvtHandler)
+    EVT_SOCKET(ID_SOFT_SOCKET, CSkribApp::OnRecv)
+    EVT_MENU(ID_START_BOARD_SOFT, CSkribApp::StartBoardSoft)
+    EVT_MENU(ID_START_ORIENT, CSkribApp::StartOrient)
+    EVT_MENU(ID_SHOW_NOT_TOUCH, CSkribApp::StartNotTouch)
+    EVT_MENU(ID_CLOSE_NOT_TOUCH, CSkribApp::CloseNotTouch)
+    EVT_MENU(ID_START_RELEASE_TIMER, CSkribApp::StartTimer)
+    EVT_MENU(ID_START_SIDEKEY_TIMER, CSkribApp::StartTimer)
+    EVT_MENU(ID_START_REPRESS_TIMER, CSkribApp::StartTimer)
+    EVT_MENU(ID_START_DUAL_RELEASE_TIMER, CSkribApp::StartTimer)
+    EVT_TIMER(ID_TIMER_RELEASE, CSkribApp::OnTimer)
+    EVT_TIMER(ID_TIMER_SIDEKEY, CSkribApp::OnTimer)
+    EVT_TIMER(ID_TIMER_REPRESS, CSkribApp::OnTimer)
+    EVT_TIMER(ID_TIMER_DUAL_RELEASE, CSkribApp::OnTimer)
+wxEND_EVENT_TABLE()
+
+CSkribApp& wxGetApp()
+{
+    return *g_pSkribApp;
+}
+
+bool HasSkribApp()
+{
+    return g_pSkribApp != nullptr;
+}
+
+CSkribApp::CSkribApp(const CSkribOptions& options)
+    : m_timerSidekey(this, ID_TIMER_SIDEKEY),
+      m_options(options),
+      m_timerRelease(this, ID_TIMER_RELEASE),
+      m_timerRepress(this, ID_TIMER_REPRESS),
+      m_timerDualRelease(this, ID_TIMER_DUAL_RELEASE),
+      m_checker("CSkribAppZIW", wxString::FromUTF8(options.lockDir.c_str()))
+{
+    g_pSkribApp = this;
+    SetCompanionPaths(options.boardApp, options.boardApp1, options.orientApp);
+}
+
+CSkribApp::~CSkribApp()
+{
+    delete m_pLocale;
+    m_pLocale = nullptr;
+    OnExit();
+    if (g_pSkribApp == this)
+        g_pSkribApp = nullptr;
+}
+
+bool CSkribApp::IsHeadless() const
+{
+    // wxTheApp is a GUI application by type; the console one is not.
+    wxAppConsole* app = wxAppConsole::GetInstance();
+    return !app || !app->IsGUI();
+}
+
+bool CSkribApp::OnInit()
+{
+    // 1. The working folder: every relative path of the driver starts here.
+    if (chdir(m_options.workDir.c_str()) != 0)
+        SkribLog("working folder \"%s\": %s; the settings file and catalogues will not be found",
+                 m_options.workDir.c_str(), strerror(errno));
+
+    // 2. The system's language, else English.
+    if (!SetLanguage(wxLocale::GetSystemLanguage()))
+        SetLanguage(wxLANGUAGE_ENGLISH_US);
+    // Decimal numbers in the settings file and in messages use a point,
+    // whatever language was chosen; set before any other thread exists.
+    setlocale(LC_NUMERIC, "C");
+
+    // 3. One driver per machine.
+    if (m_checker.IsAnotherRunning()) {
+        ShowMessage(wxGetTranslation(wxString::FromUTF8("SkribEP服务已经在运行! ")), "Message");
+        return false;
+    }
+    m_bOwnsPidEntry = true;
+
+    // 4. Closing the dialog or a message box must not end the driver.
+    if (!IsHeadless())
+        static_cast<wxApp*>(wxAppConsole::GetInstance())->SetExitOnFrameDelete(false);
+
+    // 5. The process id for the companion applications.
+    WriteProcessId(static_cast<int>(getpid()));
+
+    // 6. - 7.
+    CreateLog();
+    if (!CreateIPC())
+        return false;
+    return CreateDevNotify();
+}
+
+int CSkribApp::OnExit()
+{
+    // 1. The work thread and its board are added with the board support.
+    m_pWork = nullptr;
+    // 2. - 4. The services of later stages; nothing is created yet.
+    m_pDriverIPC = nullptr;
+    m_pIPCSock = nullptr;
+    m_pNotify = nullptr;
+    // 5.
+    if (m_bOwnsPidEntry)
+        WriteProcessId(-1);
+    return 0;
+}
+
+void CSkribApp::WriteProcessId(int pid)
+{
+    CConfigXML config;
+    if (config.open(CONFIG_FILE) && config.writeInt("Global", "Pid", "BoardSer", pid))
+        config.save();
+    else
+        SkribLog("process id %d not recorded: \"%s\" is missing or has no Global/Pid", pid, CONFIG_FILE);
+    config.close();
+}
+
+void CSkribApp::ShowMessage(const wxString& text, const wxString& caption)
+{
+    SkribLog("%s: %s", caption.utf8_str().data(), text.utf8_str().data());
+    if (!IsHeadless())
+        wxMessageBox(text, caption, wxOK | wxCENTRE, nullptr);
+}
+
+bool CSkribApp::SetLanguage(int language)
+{
+    delete m_pLocale;
+    m_pLocale = nullptr;
+
+    // A locale that the system has not generated cannot be set; its
+    // catalogues still load without it, and no warning box may appear.
+    wxTranslations* translations = nullptr;
+    if (wxLocale::IsAvailable(language)) {
+        m_pLocale = new wxLocale;
+        if (m_pLocale->Init(language, wxLOCALE_LOAD_DEFAULT))
+            translations = wxTranslations::Get();
+        else {
+            delete m_pLocale;
+            m_pLocale = nullptr;
+        }
+    }
+    if (!translations) {
+        translations = new wxTranslations;
+        wxTranslations::Set(translations);
+        translations->SetLanguage(static_cast<wxLanguage>(language));
+    }
+
+    // Anchored to the working folder, not to whatever the current folder is.
+    wxFileTranslationsLoader::AddCatalogLookupPathPrefix(wxFileName::DirName(wxGetCwd()).GetFullPath() + "LANG");
+    if (translations->AddCatalog("BoardDriver"))
+        return true;
+    return translations->AddCatalog("en_US/BoardDriver");
+}
+
+bool CSkribApp::CreateLog()
+{
+    wxLog::SetTimestamp("%Y-%m-%d %H:%M:%S");
+    wxLog::SetLogLevel(static_cast<wxLogLevel>(7));
+    for (const char* channel : kTraceChannels)
+        wxLog::AddTraceMask(channel);
+    return true;
+}
+
+bool CSkribApp::CreateIPC()
+{
+    int port = 0;
+    CConfigXML config;
+    config.open(CONFIG_FILE);
+    config.readInt("Global", "port", "num", port, 4869);
+    config.close();
+    m_strIPCService = wxString::Format("%d", port);
+    // The settings server is added with the settings server's stage; until
+    // then there is nothing to create and nothing listens.
+    SkribLog("settings server: service %s (not part of this build)", m_strIPCService.utf8_str().data());
+    return true;
+}
+
+bool CSkribApp::CreateDevNotify()
+{
+    // The hot-plug monitor is added with the device support; until then no
+    // board is served.
+    SkribLog("hot-plug monitor: not part of this build, no board will be served");
+    return true;
+}
+
+bool CSkribApp::CreateEvent(int type)
+{
+    if (type < 0 || type >= static_cast<int>(sizeof kEventCommand / sizeof kEventCommand[0]))
+        return false;
+    wxQueueEvent(this, new wxCommandEvent(wxEVT_COMMAND_MENU_SELECTED, kEventCommand[type]));
+    return true;
+}
+
+void CSkribApp::SendConnectToSoft(bool connected)
+{
+    if (!m_pIPCSock)
+        return;
+    (void)connected; // the whiteboard application link is added with the board families
+}
+
+void CSkribApp::SendMsgToSoft(tagSendMsgType type)
+{
+    SkribLog("ggg %d", static_cast<int>(type));
+    if (!m_pIPCSock)
+        return;
+}
+
+void CSkribApp::SetDriverType(int driverType)
+{
+    if (!m_pIPCSock)
+        return;
+    (void)driverType;
+}
+
+void CSkribApp::OnSend(const char* data, int length)
+{
+    if (!m_pIPCSock)
+        return;
+    (void)data;
+    (void)length;
+}
+
+void CSkribApp::SendToClient(const wxString& text)
+{
+    if (!m_pDriverIPC)
+        return;
+    (void)text;
+}
+
+void CSkribApp::StartBoardSoft(wxCommandEvent&)
+{
+    SoftAppStart();
+}
+
+void CSkribApp::StartOrient(wxCommandEvent&)
+{
+    int pid = 0;
+    CConfigXML config;
+    config.open(CONFIG_FILE);
+    config.readInt("Global", "Pid", "Orient", pid, 0);
+    config.close();
+    SkribLog("orient pid:%d", pid);
+    OrientAppStart(pid);
+}
+
+void CSkribApp::StartNotTouch(wxCommandEvent&)
+{
+    StartNotTouchApp(true);
+}
+
+void CSkribApp::CloseNotTouch(wxCommandEvent&)
+{
+    StartNotTouchApp(false);
+}
+
+void CSkribApp::StartNotTouchApp(bool show)
+{
+    const wxString text = wxGetTranslation(wxString::FromUTF8(NOT_TOUCH_TEXT));
+    if (IsHeadless()) {
+        SkribLog("%s: %s", show ? "do-not-touch dialog shown" : "do-not-touch dialog closed", text.utf8_str().data());
+        return;
+    }
+    if (show) {
+        if (m_pNotTouch) {
+            m_pNotTouch->CloseDialog();
+            m_pNotTouch = nullptr;
+        }
+        int width = wxSystemSettings::GetMetric(wxSYS_SCREEN_X);
+        int height = wxSystemSettings::GetMetric(wxSYS_SCREEN_Y);
+        m_pNotTouch = new MyDialog(nullptr, -1, wxEmptyString, wxPoint(width / 2, height / 4), wxDefaultSize,
+                                   wxBORDER_NONE | wxSTAY_ON_TOP);
+        m_pNotTouch->CentreOnScreen(wxHORIZONTAL);
+        static_cast<wxApp*>(wxAppConsole::GetInstance())->SetTopWindow(m_pNotTouch);
+        m_pNotTouch->Show();
+    } else if (m_pNotTouch) {
+        m_pNotTouch->CloseDialog();
+        wxMilliSleep(500);
+        m_pNotTouch = nullptr;
+    }
+}
+
+void CSkribApp::StartTimer(wxCommandEvent& event)
+{
+    switch (event.GetId()) {
+    case ID_START_RELEASE_TIMER:
+        m_timerRelease.StartOnce(100);
+        break;
+    case ID_START_SIDEKEY_TIMER:
+        m_timerSidekey.StartOnce(500);
+        break;
+    case ID_START_REPRESS_TIMER:
+        m_timerRepress.StartOnce(500);
+        break;
+    case ID_START_DUAL_RELEASE_TIMER:
+        m_timerDualRelease.StartOnce(100);
+        break;
+    default:
+        break;
+    }
+}
+
+void CSkribApp::OnTimer(wxTimerEvent& event)
+{
+    switch (event.GetId()) {
+    case ID_TIMER_RELEASE:
+        DeliverTimeout(TIMEOUT_RELEASE);
+        break;
+    case ID_TIMER_DUAL_RELEASE:
+        DeliverTimeout(TIMEOUT_DUAL_RELEASE);
+        break;
+    case ID_TIMER_SIDEKEY:
+        DeliverTimeout(TIMEOUT_SIDEKEY);
+        break;
+    case ID_TIMER_REPRESS:
+        DeliverTimeout(TIMEOUT_REPRESS);
+        break;
+    default:
+        break;
+    }
+}
+
+void CSkribApp::DeliverTimeout(Timeout_Type type)
+{
+    // Work threads are added with the board support; without one the
+    // expiry is dropped.
+    if (!m_pWork)
+        wxLogTrace("workThread", "%s dropped: no work thread", kTimeoutNames[type]);
+}
+
+void CSkribApp::OnRecv(wxSocketEvent& event)
+{
+    if (event.GetSocketEvent() != wxSOCKET_INPUT)
+        return;
+    char buf[50];
+    memset(buf, 0, sizeof buf);
+    wxSocketBase* socket = event.GetSocket();
+    if (socket)
+        socket->Read(buf, sizeof buf);
+    // Handed to the whiteboard application link once it exists.
+}

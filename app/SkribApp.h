@@ -1,0 +1,110 @@
+// The driver's application object: start-up and teardown of the process-wide
+// services, the hub through which other threads reach the main thread, the
+// one-shot timers of the board's work thread, and the do-not-touch dialog.
+//
+// The object is an event handler owned by the toolkit's application (a GUI
+// application with a display, a console application without one, see
+// main.cpp), so that the same driver runs on a desktop and headless.
+#pragma once
+
+#include "SkribAppTypes.h"
+#include "SkribOptions.h"
+#include "SkribWorkTypes.h"
+
+#include <wx/event.h>
+#include <wx/snglinst.h>
+#include <wx/string.h>
+#include <wx/timer.h>
+
+#include <atomic>
+
+class wxLocale;
+class wxSocketEvent;
+class CSkribDriverIPC;  // settings server
+class CSkribNotifyBase; // hot-plug monitor
+class CSkribWorkBase;   // the board's work thread
+class CSkribIPCSock;    // whiteboard application link
+class CSkribDualSock;   // dual-user link
+class MyDialog;
+
+class CSkribApp : public wxEvtHandler
+{
+public:
+    explicit CSkribApp(const CSkribOptions& options);
+    ~CSkribApp() override;
+
+    // Start-up and teardown, on the main thread.
+    bool OnInit();
+    int OnExit();
+
+    // Posts the command of `type` to the main thread; safe from any thread.
+    // Values outside Event_Type post nothing (the result is then false).
+    bool CreateEvent(int type);
+
+    // Links to the whiteboard application and the settings client. They do
+    // nothing while the link in question does not exist.
+    void SendConnectToSoft(bool connected);
+    void SendMsgToSoft(tagSendMsgType type);
+    void SetDriverType(int driverType);
+    void OnSend(const char* data, int length);
+    void SendToClient(const wxString& text);
+
+    // Steps of OnInit.
+    bool SetLanguage(int language);
+    bool CreateLog();
+    bool CreateIPC();
+    bool CreateDevNotify();
+
+    void StartNotTouchApp(bool show);
+
+    // Event handlers, main thread.
+    void StartBoardSoft(wxCommandEvent& event);
+    void StartOrient(wxCommandEvent& event);
+    void StartNotTouch(wxCommandEvent& event);
+    void CloseNotTouch(wxCommandEvent& event);
+    void StartTimer(wxCommandEvent& event);
+    void OnTimer(wxTimerEvent& event);
+    void OnRecv(wxSocketEvent& event);
+
+    // The settings server's service name as CreateIPC derived it ("" before).
+    const wxString& IPCService() const { return m_strIPCService; }
+    MyDialog* NotTouchDialog() const { return m_pNotTouch; }
+    bool IsHeadless() const;
+    const CSkribOptions& Options() const { return m_options; }
+
+    // The side-key processor asks whether this timer runs and stops it.
+    wxTimer m_timerSidekey;
+
+private:
+    void DeliverTimeout(Timeout_Type type);
+    void ShowMessage(const wxString& text, const wxString& caption);
+    void WriteProcessId(int pid);
+
+    CSkribOptions m_options;
+
+    wxTimer m_timerRelease;
+    wxTimer m_timerRepress;
+    wxTimer m_timerDualRelease;
+
+    CSkribDriverIPC* m_pDriverIPC = nullptr;
+    CSkribNotifyBase* m_pNotify = nullptr;
+    CSkribWorkBase* m_pWork = nullptr;
+    CSkribIPCSock* m_pIPCSock = nullptr;
+    CSkribDualSock* m_pDualSock = nullptr;
+    std::atomic<bool> m_bBoardActive{false};
+
+    wxSingleInstanceChecker m_checker;
+    wxLocale* m_pLocale = nullptr;
+
+    MyDialog* m_pNotTouch = nullptr;
+    wxString m_strIPCService;
+    // Set once this instance holds the single-instance lock: only then does
+    // its teardown clear the process id entry of the settings file.
+    bool m_bOwnsPidEntry = false;
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+// The one application object of the process.
+CSkribApp& wxGetApp();
+bool HasSkribApp();

@@ -1,0 +1,217 @@
+#include "TestSupport.h"
+
+#include "ConfigXML.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::string MakeTempDir()
+{
+    char pattern[] = "/tmp/skribtest.XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir ? dir : "";
+}
+
+void RemoveTree(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text, int mode)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+std::string MakeWorkDir()
+{
+    std::string dir = MakeTempDir();
+    std::filesystem::copy(SKRIB_STAGE_DIR, dir, std::filesystem::copy_options::recursive);
+    return dir;
+}
+
+int ReadPidEntry(const std::string& workDir, const char* attribute)
+{
+    int value = INT_MIN;
+    CConfigXML config;
+    if (config.open((workDir + "/" CONFIG_FILE).c_str()))
+        config.readInt("Global", "Pid", attribute, value, INT_MIN);
+    config.close();
+    return value;
+}
+
+CChildProcess::~CChildProcess()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+bool CChildProcess::Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                          const std::string& outputFile, const std::string& cwd)
+{
+    std::vector<std::string> envText;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        if (env.count(entry.substr(0, entry.find('='))) == 0)
+            envText.push_back(entry);
+    }
+    for (const auto& kv : env)
+        if (!kv.second.empty())
+            envText.push_back(kv.first + "=" + kv.second);
+    std::vector<char*> envp, args;
+    for (std::string& e : envText)
+        envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::vector<std::string> argCopy = argv;
+    for (std::string& a : argCopy)
+        args.push_back(&a[0]);
+    args.push_back(nullptr);
+
+    m_pid = fork();
+    if (m_pid < 0)
+        return false;
+    if (m_pid == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (!outputFile.empty()) {
+            int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                dup2(fd, 1);
+                dup2(fd, 2);
+            }
+        }
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    return true;
+}
+
+bool CChildProcess::Running()
+{
+    if (m_pid <= 0)
+        return false;
+    return waitpid(m_pid, nullptr, WNOHANG) == 0;
+}
+
+void CChildProcess::Signal(int sig)
+{
+    if (m_pid > 0)
+        kill(m_pid, sig);
+}
+
+bool CChildProcess::WaitExit(int timeoutMs, int& status)
+{
+    if (m_pid <= 0)
+        return false;
+    bool ended = WaitUntil(
+        [&] {
+            pid_t got = waitpid(m_pid, &status, WNOHANG);
+            return got == m_pid;
+        },
+        timeoutMs);
+    if (ended)
+        m_pid = -1;
+    return ended;
+}
+
+CXvfb::~CXvfb()
+{
+    Stop();
+}
+
+bool CXvfb::Start(int width, int height)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    // The display number comes back on descriptor 3 of the server.
+    std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (fds[1] != 3) {
+            dup2(fds[1], 3);
+            close(fds[1]);
+        }
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 1);
+        dup2(null, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-extension", "GLX", "-screen",
+               "0", screen.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd pfd = {fds[0], POLLIN, 0};
+    char c;
+    while (poll(&pfd, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty()) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return false;
+    }
+    m_display = ":" + number;
+    m_serverPid = pid;
+    return true;
+}
+
+void CXvfb::Stop()
+{
+    if (m_serverPid > 0) {
+        kill(m_serverPid, SIGTERM);
+        waitpid(m_serverPid, nullptr, 0);
+        m_serverPid = -1;
+    }
+}
+
+void CXvfb::Kill()
+{
+    if (m_serverPid > 0) {
+        kill(m_serverPid, SIGKILL);
+        waitpid(m_serverPid, nullptr, 0);
+        m_serverPid = -1;
+    }
+}

@@ -1,0 +1,58 @@
+// Helpers shared by the tests: temporary folders, child processes, a private
+// X server, and waiting on a condition with a deadline.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// Polls `condition` until it holds or `timeoutMs` passed; true when it held.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text, int mode = 0644);
+
+// A working folder seeded from the staged settings and catalogues.
+std::string MakeWorkDir();
+
+// Global/Pid/<attribute> of the settings file in `workDir` (INT_MIN when unreadable).
+int ReadPidEntry(const std::string& workDir, const char* attribute = "BoardSer");
+
+// A child process with its own environment; stdout and stderr go to a file.
+class CChildProcess
+{
+public:
+    ~CChildProcess(); // kills and reaps a child that still runs
+
+    // `env` entries replace or, with an empty value, remove variables.
+    bool Start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               const std::string& outputFile, const std::string& cwd = std::string());
+    pid_t Pid() const { return m_pid; }
+    bool Running();
+    void Signal(int sig);
+    // Waits for the end; the status is the raw waitpid status.
+    bool WaitExit(int timeoutMs, int& status);
+
+private:
+    pid_t m_pid = -1;
+};
+
+// A private Xvfb started with -displayfd, one per test.
+class CXvfb
+{
+public:
+    ~CXvfb();
+    bool Start(int width = 1280, int height = 800);
+    void Stop();
+    void Kill(); // ends the server abruptly, as a session that goes away
+    const std::string& Display() const { return m_display; }
+
+private:
+    pid_t m_serverPid = -1;
+    std::string m_display;
+};

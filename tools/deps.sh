@@ -1,0 +1,25 @@
+#!/bin/bash
+# Installs the Debian packages that building, running and testing the driver
+# need, when some are missing. Sourced or run by the other scripts.
+set -euo pipefail
+
+SKRIB_PACKAGES=(
+  cmake make g++ pkg-config gettext
+  libwxgtk3.2-dev libtinyxml-dev libx11-dev libxtst-dev
+  libgtest-dev xvfb fonts-dejavu-core
+)
+
+missing=()
+for p in "${SKRIB_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]}" >&2
+    echo "install them as root: apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y --no-install-recommends "${missing[@]}" ||
+    { apt-get update && apt-get install -y --no-install-recommends "${missing[@]}"; }
+fi
