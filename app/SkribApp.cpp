@@ -20,6 +20,8 @@
 #include <cstring>
 #include <unistd.h>
 
+std::atomic<bool> g_bSoftStart{false};
+
 namespace {
 
 CSkribApp* g_pSkribApp = nullptr;
@@ -128,12 +130,17 @@ bool CSkribApp::OnInit()
 
 int CSkribApp::OnExit()
 {
-    // 1. The work thread and its board are added with the board support.
+    // 1. The work threads are added with the board families.
     m_pWork = nullptr;
-    // 2. - 4. The services of later stages; nothing is created yet.
+    // 2. - 3. The settings server and the whiteboard link are added later.
     m_pDriverIPC = nullptr;
     m_pIPCSock = nullptr;
-    m_pNotify = nullptr;
+    // 4. The monitor is stopped and joined: no thread outlives the application.
+    if (m_pNotify) {
+        m_pNotify->Stop();
+        delete m_pNotify;
+        m_pNotify = nullptr;
+    }
     // 5.
     if (m_bOwnsPidEntry)
         WriteProcessId(-1);
@@ -212,10 +219,41 @@ bool CSkribApp::CreateIPC()
 
 bool CSkribApp::CreateDevNotify()
 {
-    // The hot-plug monitor is added with the device support; until then no
-    // board is served.
-    SkribLog("hot-plug monitor: not part of this build, no board will be served");
-    return true;
+    ManualDevice manual;
+    manual.node = m_options.device;
+    manual.driverType = m_options.driverType;
+    m_pNotify = CSkribNotifyBase::CreateNotify(this, manual);
+    if (m_pNotify && m_pNotify->Init() && m_pNotify->Start())
+        return true;
+    SkribLog("hot-plug monitor cannot start: no board can be served");
+    delete m_pNotify;
+    m_pNotify = nullptr;
+    return false;
+}
+
+bool CSkribApp::CreateWorkThread(int driverType, CDeviceBase* device)
+{
+    g_bSoftStart = false;
+    // The work threads of the board families are not part of this build:
+    // the device was not taken by one, so it is closed and deleted here.
+    SkribLog("board of driver type %d at %s identified; no work thread for it in this build", driverType,
+             device ? device->Location() : "?");
+    delete device;
+    CSkribWorkBase* t = nullptr;
+    m_bBoardActive = true;
+    m_pWork = t;
+    SendConnectToSoft(true);
+    SendMsgToSoft(MSG_DOUPEN_ENABLED);
+    return false;
+}
+
+bool CSkribApp::DestoryWorkThread(const tagDevice_Info& info)
+{
+    bool result = false;
+    (void)info; // a work thread that serves info.location is stopped here once work threads exist
+    wxSleep(1);
+    m_pIPCSock = nullptr;
+    return result;
 }
 
 bool CSkribApp::CreateEvent(int type)

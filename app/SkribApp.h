@@ -7,6 +7,7 @@
 // main.cpp), so that the same driver runs on a desktop and headless.
 #pragma once
 
+#include "NotifyBase.h"
 #include "SkribAppTypes.h"
 #include "SkribOptions.h"
 #include "SkribWorkTypes.h"
@@ -21,13 +22,12 @@
 class wxLocale;
 class wxSocketEvent;
 class CSkribDriverIPC;  // settings server
-class CSkribNotifyBase; // hot-plug monitor
 class CSkribWorkBase;   // the board's work thread
 class CSkribIPCSock;    // whiteboard application link
 class CSkribDualSock;   // dual-user link
 class MyDialog;
 
-class CSkribApp : public wxEvtHandler
+class CSkribApp : public wxEvtHandler, public IBoardHost
 {
 public:
     explicit CSkribApp(const CSkribOptions& options);
@@ -40,6 +40,11 @@ public:
     // Posts the command of `type` to the main thread; safe from any thread.
     // Values outside Event_Type post nothing (the result is then false).
     bool CreateEvent(int type);
+
+    // The hot-plug monitor's thread hands over an identified board and takes
+    // it back (serialised by the monitor).
+    bool CreateWorkThread(int driverType, CDeviceBase* device) override;
+    bool DestoryWorkThread(const tagDevice_Info& info) override;
 
     // Links to the whiteboard application and the settings client. They do
     // nothing while the link in question does not exist.
@@ -104,6 +109,9 @@ private:
 
     wxDECLARE_EVENT_TABLE();
 };
+
+// The whiteboard application has announced itself (set by its link).
+extern std::atomic<bool> g_bSoftStart;
 
 // The one application object of the process.
 CSkribApp& wxGetApp();

@@ -13,6 +13,8 @@ struct CSkribOptions
     std::string boardApp;                        // --board-app PATH (first place of the whiteboard application)
     std::string boardApp1;                       // --board-app2 PATH (second place)
     std::string orientApp;                       // --orient-app PATH (calibration application)
+    std::string device;                          // --device /dev/hidrawN: serve this node as given
+    int driverType = 16;                         // --driver-type N: its family (default the ZIW board)
     bool headless = false;                       // --headless: no window even when a display exists
     bool help = false;                           // --help
 };
