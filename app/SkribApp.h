@@ -93,7 +93,7 @@ private:
 
     CSkribDriverIPC* m_pDriverIPC = nullptr;
     CSkribNotifyBase* m_pNotify = nullptr;
-    CSkribWorkBase* m_pWork = nullptr;
+    std::atomic<CSkribWorkBase*> m_pWork{nullptr}; // written by the monitor thread, read by the main thread
     CSkribIPCSock* m_pIPCSock = nullptr;
     CSkribDualSock* m_pDualSock = nullptr;
     std::atomic<bool> m_bBoardActive{false};

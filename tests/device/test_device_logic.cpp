@@ -12,7 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -319,6 +322,38 @@ TEST(BusPosition, HubRuleAndLocationText)
     }
     EXPECT_EQ(0x01130000u, UsbLocationId(1, {1, 3}));
     EXPECT_EQ("0xfa", UsbLocationText(0xFA));
+}
+
+} // namespace
+
+namespace {
+
+// Every board of the device table has its access and input rules.
+TEST(UdevRule, CoversEveryBoardOfTheTable)
+{
+    std::ifstream in(SKRIB_SOURCE_DIR "/platform/linux/udev/70-skribziw.rules");
+    ASSERT_TRUE(in.good());
+    std::string rules((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+    class CTable : public CSkribNotifyBase
+    {
+    public:
+        CTable() : CSkribNotifyBase(nullptr) {}
+        bool Start() override { return false; }
+        void Stop() override {}
+    } table;
+    ASSERT_TRUE(table.Init());
+    ASSERT_FALSE(table.Devices().empty());
+    for (const tagDevice_Info& board : table.Devices()) {
+        char id[32];
+        snprintf(id, sizeof id, "KERNELS==\"0003:%04X:%04X.*\"", board.vid, board.pid);
+        EXPECT_NE(std::string::npos, rules.find(std::string("SUBSYSTEM==\"hidraw\", ") + id + ", TAG+=\"uaccess\""))
+            << id;
+        EXPECT_NE(std::string::npos,
+                  rules.find(std::string("SUBSYSTEM==\"input\", ") + id +
+                             ", TAG+=\"uaccess\", ENV{LIBINPUT_IGNORE_DEVICE}=\"1\""))
+            << id;
+    }
 }
 
 } // namespace

@@ -166,9 +166,9 @@ protected:
         umockdev_testbed_uevent(m_testbed, ("/sys" + path).c_str(), action);
     }
 
-    void StartMonitor()
+    void StartMonitor(const ManualDevice& manual = ManualDevice())
     {
-        m_monitor.reset(new CSkribNotifyUdev(&m_host, ManualDevice()));
+        m_monitor.reset(new CSkribNotifyUdev(&m_host, manual));
         ASSERT_TRUE(m_monitor->Init());
         ASSERT_TRUE(m_monitor->Start());
     }
@@ -198,6 +198,17 @@ protected:
     CRecordingHost m_host;
     std::unique_ptr<CSkribNotifyUdev> m_monitor;
 };
+
+// Reads one report as a work thread does: a read that finds nothing within
+// its wait is silence, and the next read goes on waiting (a loaded machine
+// may take longer than one wait to pass a report through).
+int ReadReport(CDeviceBase* device, Bytes& report, int timeoutMs = 10000)
+{
+    report.assign(64, 0);
+    int got = 0;
+    WaitFor([&] { return (got = device->ReadDirect(report.data(), 64)) != 0; }, timeoutMs);
+    return got;
+}
 
 Bytes Report(unsigned char id, unsigned char seq)
 {
@@ -235,8 +246,8 @@ TEST_F(HidBoardTest, BoardBelowHubIsServedOnItsOutputInterface)
     WriteNode(raw0, Report(0x01, 9)); // the other interface is not served
     WriteNode(raw1, Report(0x02, 4));
     for (unsigned char seq = 1; seq <= 4; ++seq) {
-        Bytes got(64);
-        ASSERT_EQ(64, device->ReadDirect(got.data(), 64)) << int(seq);
+        Bytes got;
+        ASSERT_EQ(64, ReadReport(device, got)) << int(seq);
         EXPECT_EQ(Report(0x02, seq), got);
     }
 
@@ -319,10 +330,39 @@ TEST_F(HidBoardTest, UnplugReplugAndASecondBoard)
     EXPECT_EQ("0x1130000", m_host.m_locations[1]);
     CDeviceBase* again = m_host.m_devices[1];
     WriteNode(NodeFd("/dev/hidraw5"), Report(0x02, 7));
-    Bytes got(64);
-    ASSERT_EQ(64, again->ReadDirect(got.data(), 64));
+    Bytes got;
+    ASSERT_EQ(64, ReadReport(again, got));
     EXPECT_EQ(Report(0x02, 7), got);
     EXPECT_EQ(1u, m_host.Removed());
+}
+
+TEST_F(HidBoardTest, NodeGivenByHandIsServedWithoutUsbParent)
+{
+    // A HID device without a USB parent, as a virtual (uhid) board has.
+    const std::string hid = "/devices/virtual/misc/uhid/0003:1477:1223.0007";
+    const std::string raw = hid + "/hidraw/hidraw7";
+    const std::string tree = "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00001477:00001223\nH: report_descriptor=" +
+                             Hex(kInOutDescriptor) + "\n\nP: " + raw +
+                             "\nN: hidraw7\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw7\n\n";
+    Add(tree);
+    ManualDevice manual;
+    manual.node = "/dev/hidraw7";
+    manual.driverType = DRIVER_ZIW;
+    StartMonitor(manual);
+
+    ASSERT_TRUE(WaitFor([&] { return m_host.Added() == 1; }, 10000));
+    EXPECT_EQ("/dev/hidraw7", m_host.m_locations[0]);
+    CDeviceBase* device = m_host.m_devices[0];
+    WriteNode(NodeFd("/dev/hidraw7"), Report(0x02, 1));
+    Bytes got;
+    ASSERT_EQ(64, ReadReport(device, got));
+    EXPECT_EQ(Report(0x02, 1), got);
+
+    Uevent(raw, "remove");
+    umockdev_testbed_remove_device(m_testbed, ("/sys" + raw).c_str());
+    ASSERT_TRUE(WaitFor([&] { return m_host.Removed() == 1; }, 10000));
+    EXPECT_EQ("/dev/hidraw7", m_host.m_removed[0]);
+    EXPECT_EQ(-1, device->ReadDirect(got.data(), 64));
 }
 
 } // namespace
