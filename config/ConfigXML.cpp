@@ -159,6 +159,37 @@ std::string DotName(const char* prefix, int index)
     return std::string(prefix) + std::to_string(index);
 }
 
+// Point lists: attributes prefix0 .. prefix(count-1) of one element. A
+// point whose attribute is missing or malformed is left as it was.
+template <class TPoint, class TNum>
+bool ReadDotList(const TiXmlElement* e, const char* prefix, int count, TPoint* points,
+                 int (*query)(const TiXmlElement*, const char*, TNum*, TNum*))
+{
+    if (!e)
+        return false;
+    if (!prefix || !points)
+        return true;
+    for (int i = 0; i < count; ++i) {
+        TNum x = 0, y = 0;
+        if (query(e, DotName(prefix, i).c_str(), &x, &y) == TIXML_SUCCESS)
+            points[i] = TPoint(x, y);
+    }
+    return true;
+}
+
+template <class TPoint, class TNum>
+bool WriteDotList(TiXmlElement* e, const char* prefix, int count, const TPoint* points,
+                  void (*set)(TiXmlElement*, const char*, TNum, TNum))
+{
+    if (!e)
+        return false;
+    if (!prefix || !points)
+        return true;
+    for (int i = 0; i < count; ++i)
+        set(e, DotName(prefix, i).c_str(), points[i].x, points[i].y);
+    return true;
+}
+
 } // namespace
 
 CConfigXML::CConfigXML() : m_bOpened(false) {}
@@ -304,57 +335,23 @@ bool CConfigXML::writeDot(const char* section, const char* element, const char* 
 bool CConfigXML::readDot(const char* section, const char* element, const char* prefix,
                          int count, wxPoint* points)
 {
-    const TiXmlElement* e = Find_Element(section, element);
-    if (!e)
-        return false;
-    if (!prefix || !points)
-        return true;
-    for (int i = 0; i < count; ++i) {
-        int x = 0, y = 0;
-        if (QueryDotAttribute(e, DotName(prefix, i).c_str(), &x, &y) == TIXML_SUCCESS)
-            points[i] = wxPoint(x, y);
-    }
-    return true;
+    return ReadDotList(Find_Element(section, element), prefix, count, points, QueryDotAttribute);
 }
 
 bool CConfigXML::writeDot(const char* section, const char* element, const char* prefix,
                           int count, const wxPoint* points)
 {
-    TiXmlElement* e = Find_Element(section, element);
-    if (!e)
-        return false;
-    if (!prefix || !points)
-        return true;
-    for (int i = 0; i < count; ++i)
-        SetDotAttribute(e, DotName(prefix, i).c_str(), points[i].x, points[i].y);
-    return true;
+    return WriteDotList(Find_Element(section, element), prefix, count, points, SetDotAttribute);
 }
 
 bool CConfigXML::readDot(const char* section, const char* element, const char* prefix,
                          int count, wxRealPoint* points)
 {
-    const TiXmlElement* e = Find_Element(section, element);
-    if (!e)
-        return false;
-    if (!prefix || !points)
-        return true;
-    for (int i = 0; i < count; ++i) {
-        double x = 0, y = 0;
-        if (QueryRealDotAttribute(e, DotName(prefix, i).c_str(), &x, &y) == TIXML_SUCCESS)
-            points[i] = wxRealPoint(x, y);
-    }
-    return true;
+    return ReadDotList(Find_Element(section, element), prefix, count, points, QueryRealDotAttribute);
 }
 
 bool CConfigXML::writeDot(const char* section, const char* element, const char* prefix,
                           int count, const wxRealPoint* points)
 {
-    TiXmlElement* e = Find_Element(section, element);
-    if (!e)
-        return false;
-    if (!prefix || !points)
-        return true;
-    for (int i = 0; i < count; ++i)
-        SetRealDotAttribute(e, DotName(prefix, i).c_str(), points[i].x, points[i].y);
-    return true;
+    return WriteDotList(Find_Element(section, element), prefix, count, points, SetRealDotAttribute);
 }

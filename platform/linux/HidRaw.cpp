@@ -88,32 +88,40 @@ bool Below(const std::string& path, const std::string& ancestor)
            path[ancestor.size()] == '/';
 }
 
-// Event nodes that the kernel made for any of the HID devices.
-std::vector<std::string> EventNodesBelow(const std::vector<std::string>& hidSysPaths)
+// Calls `visit` for every device of `subsystem` that udev knows.
+void ForEachDevice(const char* subsystem, const std::function<void(udev_device*)>& visit)
 {
-    std::vector<std::string> nodes;
     udev* u = udev_new();
     if (!u)
-        return nodes;
+        return;
     udev_enumerate* e = udev_enumerate_new(u);
-    udev_enumerate_add_match_subsystem(e, "input");
+    udev_enumerate_add_match_subsystem(e, subsystem);
     udev_enumerate_scan_devices(e);
     udev_list_entry* entry;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e))
     {
-        const char* path = udev_list_entry_get_name(entry);
-        udev_device* dev = udev_device_new_from_syspath(u, path);
+        udev_device* dev = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
         if (!dev)
             continue;
-        const char* devNode = udev_device_get_devnode(dev);
-        if (devNode && strncmp(devNode, "/dev/input/event", 16) == 0)
-            for (const std::string& hid : hidSysPaths)
-                if (Below(path, hid))
-                    nodes.push_back(devNode);
+        visit(dev);
         udev_device_unref(dev);
     }
     udev_enumerate_unref(e);
     udev_unref(u);
+}
+
+// Event nodes that the kernel made for any of the HID devices.
+std::vector<std::string> EventNodesBelow(const std::vector<std::string>& hidSysPaths)
+{
+    std::vector<std::string> nodes;
+    ForEachDevice("input", [&](udev_device* dev) {
+        const char* devNode = udev_device_get_devnode(dev);
+        if (!devNode || strncmp(devNode, "/dev/input/event", 16) != 0)
+            return;
+        for (const std::string& hid : hidSysPaths)
+            if (Below(udev_device_get_syspath(dev), hid))
+                nodes.push_back(devNode);
+    });
     return nodes;
 }
 
@@ -122,29 +130,14 @@ std::vector<std::string> EventNodesBelow(const std::vector<std::string>& hidSysP
 std::vector<HidrawNode> FindHidrawNodes(int vid, int pid, const std::string& usbSysPath)
 {
     std::vector<HidrawNode> nodes;
-    udev* u = udev_new();
-    if (!u)
-        return nodes;
-    udev_enumerate* e = udev_enumerate_new(u);
-    udev_enumerate_add_match_subsystem(e, "hidraw");
-    udev_enumerate_scan_devices(e);
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e))
-    {
-        const char* path = udev_list_entry_get_name(entry);
-        if (!usbSysPath.empty() && !Below(path, usbSysPath))
-            continue;
-        udev_device* dev = udev_device_new_from_syspath(u, path);
-        if (!dev)
-            continue;
+    ForEachDevice("hidraw", [&](udev_device* dev) {
+        if (!usbSysPath.empty() && !Below(udev_device_get_syspath(dev), usbSysPath))
+            return;
         HidrawNode node;
         int v = 0, p = 0;
         if (Describe(dev, node, &v, &p) && v == vid && p == pid)
             nodes.push_back(node);
-        udev_device_unref(dev);
-    }
-    udev_enumerate_unref(e);
-    udev_unref(u);
+    });
     // Interface order; nodes without a USB interface keep their sysfs order.
     std::stable_sort(nodes.begin(), nodes.end(), [](const HidrawNode& a, const HidrawNode& b) {
         return a.interfaceNumber != b.interfaceNumber ? a.interfaceNumber < b.interfaceNumber
@@ -155,26 +148,12 @@ std::vector<HidrawNode> FindHidrawNodes(int vid, int pid, const std::string& usb
 
 bool DescribeHidrawNode(const std::string& devNode, HidrawNode& node)
 {
-    udev* u = udev_new();
-    if (!u)
-        return false;
     bool found = false;
-    udev_enumerate* e = udev_enumerate_new(u);
-    udev_enumerate_add_match_subsystem(e, "hidraw");
-    udev_enumerate_scan_devices(e);
-    udev_list_entry* entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e))
-    {
-        udev_device* dev = udev_device_new_from_syspath(u, udev_list_entry_get_name(entry));
-        if (!dev)
-            continue;
-        const char* node0 = udev_device_get_devnode(dev);
-        if (!found && node0 && devNode == node0)
+    ForEachDevice("hidraw", [&](udev_device* dev) {
+        const char* name = udev_device_get_devnode(dev);
+        if (!found && name && devNode == name)
             found = Describe(dev, node, nullptr, nullptr);
-        udev_device_unref(dev);
-    }
-    udev_enumerate_unref(e);
-    udev_unref(u);
+    });
     return found;
 }
 
