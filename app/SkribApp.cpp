@@ -4,6 +4,8 @@
 #include "ConfigXML.h"
 #include "MyDialog.h"
 #include "SkribLog.h"
+#include "SkribWorkBase.h"
+#include "SoftLinkFlags.h"
 
 #include <wx/app.h>
 #include <wx/filename.h>
@@ -19,8 +21,6 @@
 #include <clocale>
 #include <cstring>
 #include <unistd.h>
-
-std::atomic<bool> g_bSoftStart{false};
 
 namespace {
 
@@ -130,8 +130,9 @@ bool CSkribApp::OnInit()
 
 int CSkribApp::OnExit()
 {
-    // 1. The work threads are added with the board families.
-    m_pWork = nullptr;
+    // 1. The work thread is stopped and joined: no thread outlives the
+    // application (a detached one could still post events during exit).
+    StopWork();
     // 2. - 3. The settings server and the whiteboard link are added later.
     m_pDriverIPC = nullptr;
     m_pIPCSock = nullptr;
@@ -140,6 +141,7 @@ int CSkribApp::OnExit()
         m_pNotify->Stop();
         delete m_pNotify;
         m_pNotify = nullptr;
+        StopWork(); // a board that arrived meanwhile
     }
     // 5.
     if (m_bOwnsPidEntry)
@@ -231,27 +233,74 @@ bool CSkribApp::CreateDevNotify()
     return false;
 }
 
+void CSkribApp::StopWork()
+{
+    std::shared_ptr<CSkribWorkBase> work;
+    {
+        std::lock_guard<std::mutex> lock(m_workLock);
+        work.swap(m_pWork);
+    }
+    if (work)
+        work->Stop();
+}
+
+std::shared_ptr<CSkribWorkBase> CSkribApp::Work() const
+{
+    std::lock_guard<std::mutex> lock(m_workLock);
+    return m_pWork;
+}
+
 bool CSkribApp::CreateWorkThread(int driverType, CDeviceBase* device)
 {
     g_bSoftStart = false;
-    // The work threads of the board families are not part of this build:
-    // the device was not taken by one, so it is closed and deleted here.
-    SkribLog("board of driver type %d at %s identified; no work thread for it in this build", driverType,
-             device ? device->Location() : "?");
+    std::shared_ptr<CSkribWorkBase> t(CSkribWorkBase::CreateWorkThread(driverType));
+    bool result = false;
+    if (t) {
+        t->SetHost(this);
+        if (t->Init(device)) {
+            device = nullptr; // the work thread owns it now
+            result = t->Run();
+        } else {
+            device = nullptr; // Init took it; the thread's Close releases it
+        }
+        if (!result)
+            t.reset();
+    } else {
+        SkribLog("no work thread for driver type %d (board at %s)", driverType, device ? device->Location() : "?");
+    }
+    // A device that no work thread took is released here, once.
     delete device;
-    CSkribWorkBase* t = nullptr;
+
+    // The whiteboard application link is created here once it exists.
     m_bBoardActive = true;
-    m_pWork = t;
+    {
+        std::lock_guard<std::mutex> lock(m_workLock);
+        m_pWork = t;
+    }
     SendConnectToSoft(true);
     SendMsgToSoft(MSG_DOUPEN_ENABLED);
-    return false;
+    return result;
 }
 
 bool CSkribApp::DestoryWorkThread(const tagDevice_Info& info)
 {
     bool result = false;
-    (void)info; // a work thread that serves info.location is stopped here once work threads exist
+    std::shared_ptr<CSkribWorkBase> work = Work();
+    if (work && work->CheckDevInfo(info)) {
+        m_bBoardActive = false;
+        SendConnectToSoft(false);
+        {
+            std::lock_guard<std::mutex> lock(m_workLock);
+            m_pWork.reset();
+        }
+        // Stopped and joined here; the object goes with the last copy (a
+        // timer call of the main thread may still hold one).
+        work->Stop();
+        work.reset();
+        result = true;
+    }
     wxSleep(1);
+    // The whiteboard application link is deleted here once it exists.
     m_pIPCSock = nullptr;
     return result;
 }
@@ -271,9 +320,9 @@ void CSkribApp::SendConnectToSoft(bool connected)
     (void)connected; // the whiteboard application link is added with the board families
 }
 
-void CSkribApp::SendMsgToSoft(tagSendMsgType type)
+void CSkribApp::SendMsgToSoft(int type)
 {
-    SkribLog("ggg %d", static_cast<int>(type));
+    SkribLog("ggg %d", type);
     if (!m_pIPCSock)
         return;
 }
@@ -394,9 +443,10 @@ void CSkribApp::OnTimer(wxTimerEvent& event)
 
 void CSkribApp::DeliverTimeout(Timeout_Type type)
 {
-    // Work threads are added with the board support; without one the
-    // expiry is dropped.
-    if (!m_pWork)
+    std::shared_ptr<CSkribWorkBase> work = Work();
+    if (work)
+        work->OnTimer(type);
+    else
         wxLogTrace("workThread", "%s dropped: no work thread", kTimeoutNames[type]);
 }
 

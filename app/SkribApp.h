@@ -11,6 +11,7 @@
 #include "SkribAppTypes.h"
 #include "SkribOptions.h"
 #include "SkribWorkTypes.h"
+#include "WorkHost.h"
 
 #include <wx/event.h>
 #include <wx/snglinst.h>
@@ -18,6 +19,8 @@
 #include <wx/timer.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 class wxLocale;
 class wxSocketEvent;
@@ -27,7 +30,7 @@ class CSkribIPCSock;    // whiteboard application link
 class CSkribDualSock;   // dual-user link
 class MyDialog;
 
-class CSkribApp : public wxEvtHandler, public IBoardHost
+class CSkribApp : public wxEvtHandler, public IBoardHost, public IWorkHost
 {
 public:
     explicit CSkribApp(const CSkribOptions& options);
@@ -39,7 +42,7 @@ public:
 
     // Posts the command of `type` to the main thread; safe from any thread.
     // Values outside Event_Type post nothing (the result is then false).
-    bool CreateEvent(int type);
+    bool CreateEvent(int type) override;
 
     // The hot-plug monitor's thread hands over an identified board and takes
     // it back (serialised by the monitor).
@@ -48,11 +51,15 @@ public:
 
     // Links to the whiteboard application and the settings client. They do
     // nothing while the link in question does not exist.
-    void SendConnectToSoft(bool connected);
-    void SendMsgToSoft(tagSendMsgType type);
+    void SendConnectToSoft(bool connected) override;
+    void SendMsgToSoft(int type) override;
     void SetDriverType(int driverType);
-    void OnSend(const char* data, int length);
-    void SendToClient(const wxString& text);
+    void OnSend(const char* data, int length) override;
+    void SendToClient(const wxString& text) override;
+
+    // The work thread for a call from the main thread: the copy keeps it
+    // alive for the call, even if the board goes meanwhile (null: none).
+    std::shared_ptr<CSkribWorkBase> Work() const;
 
     // Steps of OnInit.
     bool SetLanguage(int language);
@@ -80,8 +87,11 @@ public:
     // The side-key processor asks whether this timer runs and stops it.
     wxTimer m_timerSidekey;
 
-private:
+    // A timer's expiry for the work thread (dropped when there is none).
     void DeliverTimeout(Timeout_Type type);
+
+private:
+    void StopWork();
     void ShowMessage(const wxString& text, const wxString& caption);
     void WriteProcessId(int pid);
 
@@ -93,7 +103,10 @@ private:
 
     CSkribDriverIPC* m_pDriverIPC = nullptr;
     CSkribNotifyBase* m_pNotify = nullptr;
-    std::atomic<CSkribWorkBase*> m_pWork{nullptr}; // written by the monitor thread, read by the main thread
+    // The one work thread. Set and cleared by the monitor thread, used by the
+    // main thread; m_workLock guards the slot, the shared pointer the object.
+    std::shared_ptr<CSkribWorkBase> m_pWork;
+    mutable std::mutex m_workLock;
     CSkribIPCSock* m_pIPCSock = nullptr;
     CSkribDualSock* m_pDualSock = nullptr;
     std::atomic<bool> m_bBoardActive{false};
@@ -109,9 +122,6 @@ private:
 
     wxDECLARE_EVENT_TABLE();
 };
-
-// The whiteboard application has announced itself (set by its link).
-extern std::atomic<bool> g_bSoftStart;
 
 // The one application object of the process.
 CSkribApp& wxGetApp();

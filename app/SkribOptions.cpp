@@ -1,6 +1,9 @@
 #include "SkribOptions.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 
 bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std::string& error)
@@ -14,6 +17,7 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
         {"--workdir", &CSkribOptions::workDir},      {"--lockdir", &CSkribOptions::lockDir},
         {"--board-app", &CSkribOptions::boardApp},   {"--board-app2", &CSkribOptions::boardApp1},
         {"--orient-app", &CSkribOptions::orientApp}, {"--device", &CSkribOptions::device},
+        {"--inject", &CSkribOptions::inject},
     };
 
     for (int i = 1; i < argc; ++i) {
@@ -37,6 +41,18 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
             ++i;
             continue;
         }
+        if (strcmp(arg, "--screen") == 0) {
+            int w = 0, h = 0;
+            char extra = 0;
+            if (i + 1 >= argc || sscanf(argv[i + 1], "%dx%d%c", &w, &h, &extra) != 2 || w <= 0 || h <= 0) {
+                error = "--screen needs WIDTHxHEIGHT in pixels, e.g. 1920x1080";
+                return false;
+            }
+            options.screenWidth = w;
+            options.screenHeight = h;
+            ++i;
+            continue;
+        }
         const ValueOption* match = nullptr;
         for (const ValueOption& option : kValueOptions)
             if (strcmp(arg, option.name) == 0)
@@ -51,13 +67,19 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
         }
         options.*(match->field) = argv[++i];
     }
+    const std::string kinds[] = {"auto", "xtest", "uinput", "none"};
+    if (std::find(std::begin(kinds), std::end(kinds), options.inject) == std::end(kinds)) {
+        error = "--inject takes auto, xtest, uinput or none";
+        return false;
+    }
     return true;
 }
 
 const char* OptionsUsage()
 {
     return "usage: SkribZIW [--workdir DIR] [--lockdir DIR] [--board-app PATH] [--board-app2 PATH]\n"
-           "                [--orient-app PATH] [--device /dev/hidrawN [--driver-type N]] [--headless]\n"
+           "                [--orient-app PATH] [--device /dev/hidrawN [--driver-type N]]\n"
+           "                [--inject auto|xtest|uinput|none] [--screen WxH] [--headless]\n"
            "  --workdir DIR      working folder holding Config/config.xml and LANG/ (default \"" SKRIB_DEFAULT_WORKDIR "\")\n"
            "  --lockdir DIR      folder of the single-instance lock (default " SKRIB_DEFAULT_LOCKDIR ")\n"
            "  --board-app PATH   whiteboard application, first place\n"
@@ -65,5 +87,8 @@ const char* OptionsUsage()
            "  --orient-app PATH  calibration application (default: Orient.app next to the driver)\n"
            "  --device NODE      serve this hidraw node, without the device table and the hub rule\n"
            "  --driver-type N    family of the board given with --device (default 16, the ZIW board)\n"
+           "  --inject KIND      pointer injection: xtest (X display), uinput (/dev/uinput), none;\n"
+           "                     auto (default) takes XTest when an X display answers, else uinput\n"
+           "  --screen WxH       screen size for the uinput pointer (default 1920x1080)\n"
            "  --headless         never open a window, even when a display is reachable\n";
 }

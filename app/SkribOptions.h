@@ -15,6 +15,8 @@ struct CSkribOptions
     std::string orientApp;                       // --orient-app PATH (calibration application)
     std::string device;                          // --device /dev/hidrawN: serve this node as given
     int driverType = 16;                         // --driver-type N: its family (default the ZIW board)
+    std::string inject = "auto";                 // --inject auto|xtest|uinput|none
+    int screenWidth = 1920, screenHeight = 1080; // --screen WxH: the screen of the uinput pointer
     bool headless = false;                       // --headless: no window even when a display exists
     bool help = false;                           // --help
 };

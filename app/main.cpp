@@ -1,4 +1,5 @@
 // SkribZIW: the whiteboard driver program.
+#include "Injection.h"
 #include "SkribShell.h"
 
 #include <wx/init.h>
@@ -10,6 +11,8 @@ int main(int argc, char** argv)
     // Before any thread exists, so that every thread inherits the mask and
     // only the watcher thread receives the end signals.
     BlockEndSignals();
+    // Xlib is used from more than one thread (the toolkit, the injection).
+    InitDisplayThreads();
 
     CSkribOptions options;
     std::string error;
@@ -21,6 +24,10 @@ int main(int argc, char** argv)
         fputs(OptionsUsage(), stdout);
         return 0;
     }
+
+    InjectionKind inject = INJECT_AUTO;
+    ParseInjectionKind(options.inject, inject);
+    SetInjection(inject, options.screenWidth, options.screenHeight);
 
     const bool gui = !options.headless && DisplayReachable();
     if (gui)

@@ -6,7 +6,7 @@ set -euo pipefail
 SKRIB_PACKAGES=(
   cmake make g++ pkg-config gettext
   libwxgtk3.2-dev libtinyxml-dev libx11-dev libxtst-dev libudev-dev
-  libgtest-dev xvfb fonts-dejavu-core umockdev libumockdev-dev
+  libgtest-dev libbenchmark-dev xvfb fonts-dejavu-core umockdev libumockdev-dev
 )
 
 missing=()

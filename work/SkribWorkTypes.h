@@ -1,6 +1,15 @@
 // Values the main thread hands to the board's work thread.
 #pragma once
 
+// What the work thread does with reports: drive the pointer, or feed the
+// calibration collector for the screen or for the hot-key zones.
+enum State_Type
+{
+    STATE_NORMAL = 0,
+    STATE_ORIENT = 1,
+    STATE_HOTKEY = 2,
+};
+
 // Time-outs of the application's one-shot timers.
 enum Timeout_Type
 {

@@ -32,6 +32,11 @@ sigset_t EndSignals()
 
 } // namespace
 
+void InitDisplayThreads()
+{
+    XInitThreads();
+}
+
 bool DisplayReachable()
 {
     const char* wayland = getenv("WAYLAND_DISPLAY");

@@ -5,6 +5,9 @@
 #include <functional>
 #include <thread>
 
+// Makes Xlib safe for use from several threads; before any other Xlib call.
+void InitDisplayThreads();
+
 // True when an X display answers (DISPLAY), or a Wayland display is named.
 bool DisplayReachable();
 

@@ -11,7 +11,9 @@ TEST(Options, DefaultsAndOverrides)
     EXPECT_EQ("/tmp", defaults.lockDir);
 
     const char* argv[] = {"SkribZIW",   "--workdir",   "/w",          "--lockdir",    "/l", "--board-app", "/a.app",
-                          "--board-app2", "/b.app", "--orient-app", "/o.app", "--headless"};
+                          "--board-app2", "/b.app", "--orient-app", "/o.app", "--headless",
+                          "--device", "/dev/hidraw3", "--driver-type", "21", "--inject", "uinput",
+                          "--screen", "1440x900"};
     CSkribOptions options;
     std::string error;
     ASSERT_TRUE(ParseOptions(sizeof argv / sizeof argv[0], argv, options, error)) << error;
@@ -21,6 +23,11 @@ TEST(Options, DefaultsAndOverrides)
     EXPECT_EQ("/b.app", options.boardApp1);
     EXPECT_EQ("/o.app", options.orientApp);
     EXPECT_TRUE(options.headless);
+    EXPECT_EQ("/dev/hidraw3", options.device);
+    EXPECT_EQ(21, options.driverType);
+    EXPECT_EQ("uinput", options.inject);
+    EXPECT_EQ(1440, options.screenWidth);
+    EXPECT_EQ(900, options.screenHeight);
 }
 
 TEST(Options, RejectsUnknownOptionsAndMissingValues)
@@ -30,6 +37,12 @@ TEST(Options, RejectsUnknownOptionsAndMissingValues)
         {"SkribZIW", "--workdir"},
         {"SkribZIW", "--workdir", ""},
         {"SkribZIW", "/some/path"},
+        {"SkribZIW", "--driver-type", "20"},
+        {"SkribZIW", "--driver-type", "24"},
+        {"SkribZIW", "--driver-type", "16x"},
+        {"SkribZIW", "--inject", "wayland"},
+        {"SkribZIW", "--screen", "1920"},
+        {"SkribZIW", "--screen", "0x1080"},
     };
     for (const auto& argv : bad) {
         CSkribOptions options;

@@ -1,0 +1,3 @@
+#include "SoftLinkFlags.h"
+
+std::atomic<bool> g_bSoftStart{false};
