@@ -5,6 +5,7 @@
 #include "Injection.h"
 #include "MouseCtrl.h"
 #include "SkribLog.h"
+#include "SkribWorkZIW.h"
 #include "SoftLinkFlags.h"
 
 #include <chrono>
@@ -20,8 +21,10 @@ std::atomic<int> g_silenceLimit{-1};
 CSkribWorkBase* CSkribWorkBase::CreateWorkThread(int driverType)
 {
     switch (driverType) {
-    // The board families add their classes here as they arrive: ZIW (16),
-    // VUQ (10, 11), VU (7), KAPD (1, 18, 19), KA (0), MO (2), MOD (4), NE (12).
+    case DRIVER_ZIW:
+        return new CSkribWorkZIW;
+    // The other families add their classes here as they arrive: VUQ (10,
+    // 11), VU (7), KAPD (1, 18, 19), KA (0), MO (2), MOD (4), NE (12).
     default:
         return nullptr;
     }

@@ -1,0 +1,255 @@
+// The shipped board's family from tables of raw 64-byte reports: one user
+// with midpoints and releases, gestures by contact size, press values, and
+// the split screen of the two-user mode.
+#include "Conversion.h"
+#include "Injection.h"
+#include "MouseCtrl.h"
+#include "SkribWorkZIW.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class CRecordingEngine : public CMouseCtrlBase
+{
+public:
+    explicit CRecordingEngine(Log& log) : CMouseCtrlBase("SkribWorkZIW"), m_log(log) {}
+    void LButtonDown() override { m_log.push_back("ldown"); }
+    void RButton() override { m_log.push_back("rdown"); }
+    void LButtonUp() override { m_log.push_back("lup"); }
+    void RButtonUp() override { m_log.push_back("rup"); }
+    void LButtonDoubleClick() override { m_log.push_back("dclick"); }
+    void MouseMove(int x, int y) override { m_log.push_back("move " + std::to_string(x) + "," + std::to_string(y)); }
+
+private:
+    Log& m_log;
+};
+
+class CRecordingHost : public IWorkHost
+{
+public:
+    explicit CRecordingHost(Log& log) : m_log(log) {}
+    bool CreateEvent(int type) override
+    {
+        m_log.push_back("event " + std::to_string(type));
+        return true;
+    }
+    void SendConnectToSoft(bool connected) override { m_log.push_back(connected ? "Connect" : "DisConnect"); }
+    void SendMsgToSoft(int type) override { m_log.push_back("msg " + std::to_string(type)); }
+    void OnSend(const char* data, int length) override { m_log.push_back(std::string(data, size_t(length))); }
+    void SendToClient(const wxString& text) override { m_log.push_back("client " + text.ToStdString()); }
+
+private:
+    Log& m_log;
+};
+
+// The family with an identity calibration on a 1440 x 900 screen (device
+// units are screen pixels), a recording pointer engine and host, and the
+// dual path recorded through the engine's dual link.
+class CRecordingDualLink : public IDualLink
+{
+public:
+    explicit CRecordingDualLink(Log& log) : m_log(log) {}
+    bool SendDualData(int action, int x, int y) override
+    {
+        m_log.push_back("dual " + std::to_string(action) + " " + std::to_string(x) + "," + std::to_string(y));
+        return true;
+    }
+
+private:
+    Log& m_log;
+};
+
+class CTestZIW : public CSkribWorkZIW
+{
+public:
+    explicit CTestZIW(Log& log) : m_log(log), m_host(log), m_dual(log)
+    {
+        SetHost(&m_host);
+    }
+    bool Start()
+    {
+        if (!Init(nullptr))
+            return false;
+        delete m_pMouseCtrl;
+        m_pMouseCtrl = new CRecordingEngine(m_log);
+        m_pMouseCtrl->SetDualLink(&m_dual);
+        const wxRealPoint corners[4] = {{57, 36}, {57, 864}, {1382, 36}, {1382, 864}};
+        m_pConversion->ReadScreen(1440, 900);
+        m_pConversion->m_dotNum = 4;
+        for (int i = 0; i < 4; ++i)
+            m_pConversion->m_dot[i] = corners[i];
+        m_pConversion->ReadPosition();
+        return true;
+    }
+    void SetGesture(int gesture, int v1, int v2)
+    {
+        m_bGesture = gesture;
+        m_iValue1 = v1;
+        m_iValue2 = v2;
+    }
+    wxRealPoint DevPoint() const { return m_devPoint; }
+
+private:
+    Log& m_log;
+    CRecordingHost m_host;
+    CRecordingDualLink m_dual;
+};
+
+struct Contact
+{
+    int status, x, y, sizeA, sizeB;
+};
+
+std::vector<unsigned char> Report(Contact c1, Contact c2 = {0, 0, 0, 0, 0}, int id = 1)
+{
+    std::vector<unsigned char> r(64, 0);
+    r[0] = static_cast<unsigned char>(id);
+    const Contact cs[2] = {c1, c2};
+    for (int i = 0; i < 2; ++i) {
+        unsigned char* p = &r[1 + 10 * static_cast<size_t>(i)];
+        p[0] = static_cast<unsigned char>(cs[i].status);
+        const int values[4] = {cs[i].x, cs[i].y, cs[i].sizeA, cs[i].sizeB};
+        for (int v = 0; v < 4; ++v) {
+            p[2 + 2 * v] = static_cast<unsigned char>(values[v] & 0xFF);
+            p[3 + 2 * v] = static_cast<unsigned char>(values[v] >> 8);
+        }
+    }
+    return r;
+}
+
+class ZiwFamily : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = MakeWorkDir();
+        m_cwd = getcwd(nullptr, 0);
+        ASSERT_EQ(0, chdir(m_dir.c_str()));
+        SetInjection(INJECT_NONE, 1440, 900);
+        m_work.reset(new CTestZIW(m_log));
+        ASSERT_TRUE(m_work->Start());
+        m_log.clear();
+    }
+    void TearDown() override
+    {
+        m_work.reset();
+        ASSERT_EQ(0, chdir(m_cwd));
+        free(m_cwd);
+        RemoveTree(m_dir);
+    }
+    Log Play(const std::vector<std::vector<unsigned char>>& reports)
+    {
+        m_log.clear();
+        for (const auto& r : reports)
+            m_work->HandleReport(r.data());
+        return m_log;
+    }
+
+    std::string m_dir;
+    char* m_cwd = nullptr;
+    Log m_log;
+    std::unique_ptr<CTestZIW> m_work;
+};
+
+TEST_F(ZiwFamily, OneUserPressesMovesAndReleases)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<std::vector<unsigned char>> reports;
+        Log expected;
+    } cases[] = {
+        {"report id 2 is ignored", {Report({7, 1000, 500, 0, 0}, {}, 2)}, {}},
+        {"one contact", {Report({7, 1000, 500, 0, 0})}, {"move 1000,500", "ldown"}},
+        {"two contacts at their midpoint", {Report({7, 1001, 10, 0, 0}, {7, 1200, 21, 0, 0})}, {"move 1100,15", "ldown"}},
+        {"status 7 and 4 releases", {Report({7, 100, 100, 0, 0}), Report({7, 100, 100, 0, 0}, {4, 0, 0, 0, 0})},
+         {"move 100,100", "ldown", "lup"}},
+        {"no contact releases", {Report({7, 100, 100, 0, 0}), Report({0, 0, 0, 0, 0})}, {"move 100,100", "ldown", "lup"}},
+    };
+    for (const Case& c : cases) {
+        Play({Report({0, 0, 0, 0, 0})}); // start from no contact
+        EXPECT_EQ(c.expected, Play(c.reports)) << c.name;
+    }
+    Play({Report({7, 1001, 10, 0, 0}, {7, 2000, 21, 0, 0})});
+    EXPECT_EQ(1500, m_work->DevPoint().x);
+    EXPECT_EQ(15, m_work->DevPoint().y);
+}
+
+TEST_F(ZiwFamily, GesturesChooseByTheThirdReportsSize)
+{
+    struct Case
+    {
+        int sizeA, sizeB;
+        Log sent;
+    } cases[] = {
+        {100, 60, {"pend"}},               // 8 < 10
+        {400, 200, {"moue"}},              // 30 is not above 30
+        {420, 200, {"event 0", "earh"}},   // 31 > 30: the whiteboard application is started
+        {100, 100, {"moue"}},              // 10 is not below 10
+    };
+    m_work->SetGesture(1, 10, 30);
+    for (const Case& c : cases) {
+        Play({Report({0, 0, 0, 0, 0})});
+        Log log = Play({Report({7, 100, 100, 0, 0}), Report({7, 110, 100, 0, 0}), Report({7, 120, 100, c.sizeA, c.sizeB})});
+        Log expected = c.sent;
+        // The press lands where the touch began; the pointer catches up.
+        for (const char* e : {"move 100,100", "ldown", "move 110,100", "move 120,100"})
+            expected.push_back(e);
+        EXPECT_EQ(expected, log) << c.sizeA << "+" << c.sizeB;
+    }
+
+    // A touch of two reports neither presses nor switches; its release finds
+    // no pressed button.
+    Play({Report({0, 0, 0, 0, 0})});
+    EXPECT_EQ((Log{}), Play({Report({7, 100, 100, 400, 0}), Report({7, 100, 100, 400, 0}), Report({0, 0, 0, 0, 0})}));
+
+    // Press values for the settings client: only it hears of the touch.
+    ASSERT_TRUE(m_work->DealClientNotify(NOTIFY_DRIVERSET_DATA, 1));
+    Play({Report({0, 0, 0, 0, 0})});
+    Log log = Play({Report({7, 100, 100, 0, 0}), Report({7, 100, 100, 0, 0}), Report({7, 100, 100, 400, 200})});
+    EXPECT_EQ("client 30", log.front());
+    EXPECT_TRUE(m_work->DealClientNotify(NOTIFY_DRIVERSET_DATA, 0));
+    EXPECT_FALSE(m_work->DealClientNotify(NOTIFY_DRIVERSET_DATA, 0)) << "already off";
+}
+
+TEST_F(ZiwFamily, SplitScreenGivesEachHalfItsUser)
+{
+    ASSERT_TRUE(m_work->DealClientNotify(NOTIFY_DUAL_SPLIT_START, 5000));
+    struct Case
+    {
+        const char* name;
+        std::vector<unsigned char> report;
+        Log expected;
+    } cases[] = {
+        // 1440 wide, no working area known: M = 720, L = 717, R = 723.
+        {"717 is in the gap", Report({7, 717, 400, 0, 0}), {}},
+        {"723 is in the gap", Report({7, 723, 400, 0, 0}), {}},
+        {"716 is the first user's", Report({7, 716, 400, 0, 0}), {"move 716,400", "ldown"}},
+        {"724 is the second user's", Report({7, 724, 400, 0, 0}), {"lup", "dual 1 724,400", "dual 0 724,400"}},
+        {"718 and 900: no row fits", Report({7, 718, 400, 0, 0}, {7, 900, 400, 0, 0}), {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, Play({c.report})) << c.name;
+
+    // Both on the left: the first user at the midpoint; then both on the
+    // right: the first user is released before the second is pressed.
+    Play({Report({0, 0, 0, 0, 0})});
+    Log left = Play({Report({7, 100, 400, 0, 0}, {7, 300, 500, 0, 0})});
+    EXPECT_EQ((Log{"move 200,450", "ldown"}), left);
+    Log right = Play({Report({7, 800, 400, 0, 0}, {7, 1000, 400, 0, 0})});
+    ASSERT_FALSE(right.empty());
+    EXPECT_EQ("lup", right[0]) << "the first user goes before the second comes";
+    EXPECT_NE(right.end(), std::find(right.begin(), right.end(), "dual 0 900,400"));
+}
+
+} // namespace
