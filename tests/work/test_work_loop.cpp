@@ -6,6 +6,7 @@
 #include "MouseCtrl.h"
 #include "SkribWorkBase.h"
 #include "TestSupport.h"
+#include "WorkDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,23 +24,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-// One log of everything that leaves the loop, in order.
-struct CEventLog
-{
-    void Add(const std::string& e)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(e);
-    }
-    std::vector<std::string> Snapshot()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return events;
-    }
-    std::mutex mutex;
-    std::vector<std::string> events;
-};
 
 // A board that plays a script of reads: a report, or an empty read. When the
 // script is used up it waits (as a silent board does) until it is closed,
@@ -109,39 +93,6 @@ private:
     std::condition_variable m_cond;
     std::deque<Bytes> m_script;
     bool m_waiting = false;
-};
-
-class CRecordingEngine : public CMouseCtrlBase
-{
-public:
-    CRecordingEngine(CEventLog& log) : CMouseCtrlBase("SkribWorkTest"), m_log(log) {}
-    void LButtonDown() override { m_log.Add("ldown"); }
-    void RButton() override { m_log.Add("rdown"); }
-    void LButtonUp() override { m_log.Add("lup"); }
-    void RButtonUp() override { m_log.Add("rup"); }
-    void LButtonDoubleClick() override { m_log.Add("dclick"); }
-    void MouseMove(int x, int y) override { m_log.Add("move " + std::to_string(x) + "," + std::to_string(y)); }
-
-private:
-    CEventLog& m_log;
-};
-
-class CRecordingHost : public IWorkHost
-{
-public:
-    explicit CRecordingHost(CEventLog& log) : m_log(log) {}
-    bool CreateEvent(int type) override
-    {
-        m_log.Add("event " + std::to_string(type));
-        return true;
-    }
-    void SendConnectToSoft(bool connected) override { m_log.Add(connected ? "Connect IsStart" : "DisConnect"); }
-    void SendMsgToSoft(int type) override { m_log.Add("msg " + std::to_string(type)); }
-    void OnSend(const char* data, int length) override { m_log.Add(std::string(data, static_cast<size_t>(length))); }
-    void SendToClient(const wxString&) override {}
-
-private:
-    CEventLog& m_log;
 };
 
 // A family of 8-byte reports: byte 1 is the command type, bytes 2-3 and 4-5

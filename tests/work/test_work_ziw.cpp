@@ -6,6 +6,7 @@
 #include "MouseCtrl.h"
 #include "SkribWorkZIW.h"
 #include "TestSupport.h"
+#include "WorkDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,60 +20,24 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-class CRecordingEngine : public CMouseCtrlBase
-{
-public:
-    explicit CRecordingEngine(Log& log) : CMouseCtrlBase("SkribWorkZIW"), m_log(log) {}
-    void LButtonDown() override { m_log.push_back("ldown"); }
-    void RButton() override { m_log.push_back("rdown"); }
-    void LButtonUp() override { m_log.push_back("lup"); }
-    void RButtonUp() override { m_log.push_back("rup"); }
-    void LButtonDoubleClick() override { m_log.push_back("dclick"); }
-    void MouseMove(int x, int y) override { m_log.push_back("move " + std::to_string(x) + "," + std::to_string(y)); }
-
-private:
-    Log& m_log;
-};
-
-class CRecordingHost : public IWorkHost
-{
-public:
-    explicit CRecordingHost(Log& log) : m_log(log) {}
-    bool CreateEvent(int type) override
-    {
-        m_log.push_back("event " + std::to_string(type));
-        return true;
-    }
-    void SendConnectToSoft(bool connected) override { m_log.push_back(connected ? "Connect" : "DisConnect"); }
-    void SendMsgToSoft(int type) override { m_log.push_back("msg " + std::to_string(type)); }
-    void OnSend(const char* data, int length) override { m_log.push_back(std::string(data, size_t(length))); }
-    void SendToClient(const wxString& text) override { m_log.push_back("client " + text.ToStdString()); }
-
-private:
-    Log& m_log;
-};
-
-// The family with an identity calibration on a 1440 x 900 screen (device
-// units are screen pixels), a recording pointer engine and host, and the
-// dual path recorded through the engine's dual link.
 class CRecordingDualLink : public IDualLink
 {
 public:
-    explicit CRecordingDualLink(Log& log) : m_log(log) {}
+    explicit CRecordingDualLink(CEventLog& log) : m_log(log) {}
     bool SendDualData(int action, int x, int y) override
     {
-        m_log.push_back("dual " + std::to_string(action) + " " + std::to_string(x) + "," + std::to_string(y));
+        m_log.Add("dual " + std::to_string(action) + " " + std::to_string(x) + "," + std::to_string(y));
         return true;
     }
 
 private:
-    Log& m_log;
+    CEventLog& m_log;
 };
 
 class CTestZIW : public CSkribWorkZIW
 {
 public:
-    explicit CTestZIW(Log& log) : m_log(log), m_host(log), m_dual(log)
+    explicit CTestZIW(CEventLog& log) : m_log(log), m_host(log), m_dual(log)
     {
         SetHost(&m_host);
     }
@@ -100,7 +65,7 @@ public:
     wxRealPoint DevPoint() const { return m_devPoint; }
 
 private:
-    Log& m_log;
+    CEventLog& m_log;
     CRecordingHost m_host;
     CRecordingDualLink m_dual;
 };
@@ -138,7 +103,7 @@ protected:
         SetInjection(INJECT_NONE, 1440, 900);
         m_work.reset(new CTestZIW(m_log));
         ASSERT_TRUE(m_work->Start());
-        m_log.clear();
+        m_log.Clear();
     }
     void TearDown() override
     {
@@ -149,15 +114,15 @@ protected:
     }
     Log Play(const std::vector<std::vector<unsigned char>>& reports)
     {
-        m_log.clear();
+        m_log.Clear();
         for (const auto& r : reports)
             m_work->HandleReport(r.data());
-        return m_log;
+        return m_log.Snapshot();
     }
 
     std::string m_dir;
     char* m_cwd = nullptr;
-    Log m_log;
+    CEventLog m_log;
     std::unique_ptr<CTestZIW> m_work;
 };
 
