@@ -66,6 +66,21 @@ std::string MakeWorkDir()
     return dir;
 }
 
+CWorkingFolder::CWorkingFolder() : m_path(MakeWorkDir())
+{
+    char* previous = getcwd(nullptr, 0);
+    m_previous = previous ? previous : "/";
+    free(previous);
+    if (chdir(m_path.c_str()) != 0)
+        m_path.clear();
+}
+
+CWorkingFolder::~CWorkingFolder()
+{
+    if (chdir(m_previous.c_str()) == 0)
+        RemoveTree(m_path);
+}
+
 int ReadPidEntry(const std::string& workDir, const char* attribute)
 {
     int value = INT_MIN;

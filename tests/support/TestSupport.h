@@ -20,6 +20,19 @@ void WriteFile(const std::string& path, const std::string& text, int mode = 0644
 // A working folder seeded from the staged settings and catalogues.
 std::string MakeWorkDir();
 
+// A seeded working folder that is the current folder while the object
+// lives: the settings file's relative path then finds it.
+class CWorkingFolder
+{
+public:
+    CWorkingFolder();
+    ~CWorkingFolder(); // back to the previous folder; the folder is removed
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path, m_previous;
+};
+
 // Global/Pid/<attribute> of the settings file in `workDir` (INT_MIN when unreadable).
 int ReadPidEntry(const std::string& workDir, const char* attribute = "BoardSer");
 

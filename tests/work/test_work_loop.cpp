@@ -175,17 +175,12 @@ class WorkLoopTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = MakeWorkDir();
-        m_cwd = getcwd(nullptr, 0);
-        ASSERT_EQ(0, chdir(m_dir.c_str()));
+        ASSERT_FALSE(m_folder.Path().empty());
         SetInjection(INJECT_NONE, 1440, 900);
     }
     void TearDown() override
     {
         m_work.reset();
-        ASSERT_EQ(0, chdir(m_cwd));
-        free(m_cwd);
-        RemoveTree(m_dir);
     }
 
     void Start(bool hadHand, bool realEngine = false)
@@ -204,8 +199,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return m_board->Drained(); }, 10000));
     }
 
-    std::string m_dir;
-    char* m_cwd = nullptr;
+    CWorkingFolder m_folder;
     CEventLog m_log;
     CRecordingHost m_host{m_log};
     CScriptedBoard* m_board = nullptr;

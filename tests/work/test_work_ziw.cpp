@@ -97,9 +97,7 @@ class ZiwFamily : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = MakeWorkDir();
-        m_cwd = getcwd(nullptr, 0);
-        ASSERT_EQ(0, chdir(m_dir.c_str()));
+        ASSERT_FALSE(m_folder.Path().empty());
         SetInjection(INJECT_NONE, 1440, 900);
         m_work.reset(new CTestZIW(m_log));
         ASSERT_TRUE(m_work->Start());
@@ -108,9 +106,6 @@ protected:
     void TearDown() override
     {
         m_work.reset();
-        ASSERT_EQ(0, chdir(m_cwd));
-        free(m_cwd);
-        RemoveTree(m_dir);
     }
     Log Play(const std::vector<std::vector<unsigned char>>& reports)
     {
@@ -120,8 +115,7 @@ protected:
         return m_log.Snapshot();
     }
 
-    std::string m_dir;
-    char* m_cwd = nullptr;
+    CWorkingFolder m_folder;
     CEventLog m_log;
     std::unique_ptr<CTestZIW> m_work;
 };
