@@ -3,6 +3,7 @@
 #include "Companion.h"
 #include "ConfigXML.h"
 #include "MyDialog.h"
+#include "SkribDualSock.h"
 #include "SkribLog.h"
 #include "SkribWorkBase.h"
 #include "SoftLinkFlags.h"
@@ -133,15 +134,17 @@ int CSkribApp::OnExit()
     // 1. The work thread is stopped and joined: no thread outlives the
     // application (a detached one could still post events during exit).
     StopWork();
-    // 2. - 3. The settings server and the whiteboard link are added later.
+    // 2. The settings server is added later.
     m_pDriverIPC = nullptr;
-    m_pIPCSock = nullptr;
+    // 3. The links.
+    CloseSoftLink();
     // 4. The monitor is stopped and joined: no thread outlives the application.
     if (m_pNotify) {
         m_pNotify->Stop();
         delete m_pNotify;
         m_pNotify = nullptr;
         StopWork(); // a board that arrived meanwhile
+        CloseSoftLink();
     }
     // 5.
     if (m_bOwnsPidEntry)
@@ -271,7 +274,9 @@ bool CSkribApp::CreateWorkThread(int driverType, CDeviceBase* device)
     // A device that no work thread took is released here, once.
     delete device;
 
-    // The whiteboard application link is created here once it exists.
+    // The link is made on the main thread, which then announces the board.
+    if (result)
+        CallAfter(&CSkribApp::OpenSoftLink);
     m_bBoardActive = true;
     {
         std::lock_guard<std::mutex> lock(m_workLock);
@@ -300,9 +305,66 @@ bool CSkribApp::DestoryWorkThread(const tagDevice_Info& info)
         result = true;
     }
     wxSleep(1);
-    // The whiteboard application link is deleted here once it exists.
-    m_pIPCSock = nullptr;
+    CallAfter(&CSkribApp::CloseSoftLink);
     return result;
+}
+
+void CSkribApp::OpenSoftLink()
+{
+    CloseSoftLink(); // a link left from an earlier board would hold the port
+    auto* link = new CSkribIPCSock(this, this, m_options.softPort, m_options.softPeerPort);
+    if (!link->Init()) {
+        delete link;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_linkLock);
+        m_pIPCSock = link;
+    }
+    SendConnectToSoft(true);
+    SendMsgToSoft(MSG_DOUPEN_ENABLED);
+}
+
+void CSkribApp::CloseSoftLink()
+{
+    DestoryDualSock();
+    CSkribIPCSock* link;
+    {
+        std::lock_guard<std::mutex> lock(m_linkLock);
+        link = m_pIPCSock;
+        m_pIPCSock = nullptr;
+    }
+    delete link;
+}
+
+bool CSkribApp::CreateDualSock(int port)
+{
+    auto* link = new CSkribDualSock;
+    bool connected = link->ConnectToSoft(port);
+    if (std::shared_ptr<CSkribWorkBase> work = Work())
+        work->SetDualLink(link);
+    // The engine has let go of the old link: it can go.
+    delete m_pDualSock;
+    m_pDualSock = link;
+    return connected;
+}
+
+void CSkribApp::DestoryDualSock()
+{
+    if (!m_pDualSock)
+        return;
+    if (std::shared_ptr<CSkribWorkBase> work = Work())
+        work->SetDualLink(nullptr);
+    delete m_pDualSock;
+    m_pDualSock = nullptr;
+}
+
+void CSkribApp::NotifyWork(ClientNotify_Type kind, int value)
+{
+    if (std::shared_ptr<CSkribWorkBase> work = Work())
+        work->DealClientNotify(kind, value);
+    else
+        wxLogTrace("IPC", "notification %d dropped: no work thread", static_cast<int>(kind));
 }
 
 bool CSkribApp::CreateEvent(int type)
@@ -315,31 +377,47 @@ bool CSkribApp::CreateEvent(int type)
 
 void CSkribApp::SendConnectToSoft(bool connected)
 {
+    // The board's style is looked up before the link's lock is taken.
+    int driverType = -1;
+    if (connected) {
+        std::shared_ptr<CSkribWorkBase> work = Work();
+        if (!m_bBoardActive || !work || !work->Device())
+            return;
+        driverType = work->Device()->Info().driverType;
+    }
+    std::lock_guard<std::mutex> lock(m_linkLock);
     if (!m_pIPCSock)
         return;
-    (void)connected; // the whiteboard application link is added with the board families
+    if (connected) {
+        m_pIPCSock->SetDriverType(driverType);
+        m_pIPCSock->SendMsgToSoft(MSG_CONNECT);
+        m_pIPCSock->SendMsgToSoft(MSG_IS_START);
+    } else {
+        m_pIPCSock->SendMsgToSoft(MSG_DISCONNECT);
+        m_pIPCSock->SetDriverType(-1);
+    }
 }
 
 void CSkribApp::SendMsgToSoft(int type)
 {
     SkribLog("ggg %d", type);
-    if (!m_pIPCSock)
-        return;
+    std::lock_guard<std::mutex> lock(m_linkLock);
+    if (m_pIPCSock)
+        m_pIPCSock->SendMsgToSoft(type);
 }
 
 void CSkribApp::SetDriverType(int driverType)
 {
-    if (!m_pIPCSock)
-        return;
-    (void)driverType;
+    std::lock_guard<std::mutex> lock(m_linkLock);
+    if (m_pIPCSock)
+        m_pIPCSock->SetDriverType(driverType);
 }
 
 void CSkribApp::OnSend(const char* data, int length)
 {
-    if (!m_pIPCSock)
-        return;
-    (void)data;
-    (void)length;
+    std::lock_guard<std::mutex> lock(m_linkLock);
+    if (m_pIPCSock)
+        m_pIPCSock->OnSend(data, length);
 }
 
 void CSkribApp::SendToClient(const wxString& text)
@@ -454,10 +532,9 @@ void CSkribApp::OnRecv(wxSocketEvent& event)
 {
     if (event.GetSocketEvent() != wxSOCKET_INPUT)
         return;
-    char buf[50];
-    memset(buf, 0, sizeof buf);
-    wxSocketBase* socket = event.GetSocket();
-    if (socket)
-        socket->Read(buf, sizeof buf);
-    // Handed to the whiteboard application link once it exists.
+    // Every waiting datagram, each read whole into a zeroed 50-byte buffer;
+    // one that does not fit with its terminating zero is ignored whole. The
+    // main thread owns the link: no lock (see the class comment).
+    if (m_pIPCSock)
+        m_pIPCSock->ReadDatagrams();
 }

@@ -9,6 +9,7 @@
 
 #include "NotifyBase.h"
 #include "SkribAppTypes.h"
+#include "SkribIPCSock.h"
 #include "SkribOptions.h"
 #include "SkribWorkTypes.h"
 #include "WorkHost.h"
@@ -26,11 +27,18 @@ class wxLocale;
 class wxSocketEvent;
 class CSkribDriverIPC;  // settings server
 class CSkribWorkBase;   // the board's work thread
-class CSkribIPCSock;    // whiteboard application link
 class CSkribDualSock;   // dual-user link
 class MyDialog;
 
-class CSkribApp : public wxEvtHandler, public IBoardHost, public IWorkHost
+// The links to the whiteboard application follow the work thread: the
+// datagram link exists while a board's work thread runs, the dual-user link
+// while the whiteboard application asked for the two-user mode. Both are made
+// and deleted on the main thread only (the toolkit's socket belongs to the
+// main thread's event loop); the monitor thread asks for that with CallAfter.
+// Other threads send through the datagram link under m_linkLock; the main
+// thread, the only writer of the pointer, reads it without the lock (its
+// calls into the link may reach the work thread, which itself sends).
+class CSkribApp : public wxEvtHandler, public IBoardHost, public IWorkHost, public ISoftLinkHost
 {
 public:
     explicit CSkribApp(const CSkribOptions& options);
@@ -56,6 +64,11 @@ public:
     void SetDriverType(int driverType);
     void OnSend(const char* data, int length) override;
     void SendToClient(const wxString& text) override;
+    // Main thread (where the work thread's notifications arrive).
+    bool CreateDualSock(int port) override;
+    void DestoryDualSock() override;
+    // The whiteboard application's requests for the work thread (main thread).
+    void NotifyWork(ClientNotify_Type kind, int value) override;
 
     // The work thread for a call from the main thread: the copy keeps it
     // alive for the call, even if the board goes meanwhile (null: none).
@@ -82,6 +95,7 @@ public:
     const wxString& IPCService() const { return m_strIPCService; }
     MyDialog* NotTouchDialog() const { return m_pNotTouch; }
     bool IsHeadless() const;
+    bool HasSoftLink() const { return m_pIPCSock != nullptr; }
     const CSkribOptions& Options() const { return m_options; }
 
     // The side-key processor asks whether this timer runs and stops it.
@@ -92,6 +106,10 @@ public:
 
 private:
     void StopWork();
+    // Main thread: the datagram link of a new work thread, with the board's
+    // announcement; and its end, with the dual-user link's.
+    void OpenSoftLink();
+    void CloseSoftLink();
     void ShowMessage(const wxString& text, const wxString& caption);
     void WriteProcessId(int pid);
 
@@ -108,7 +126,8 @@ private:
     std::shared_ptr<CSkribWorkBase> m_pWork;
     mutable std::mutex m_workLock;
     CSkribIPCSock* m_pIPCSock = nullptr;
-    CSkribDualSock* m_pDualSock = nullptr;
+    std::mutex m_linkLock; // see the class comment
+    CSkribDualSock* m_pDualSock = nullptr; // main thread only
     std::atomic<bool> m_bBoardActive{false};
 
     wxSingleInstanceChecker m_checker;

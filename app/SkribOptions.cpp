@@ -41,6 +41,17 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
             ++i;
             continue;
         }
+        if (strcmp(arg, "--soft-port") == 0 || strcmp(arg, "--soft-peer-port") == 0) {
+            char* end = nullptr;
+            long port = i + 1 < argc ? strtol(argv[i + 1], &end, 10) : -1;
+            if (i + 1 >= argc || end == argv[i + 1] || *end != '\0' || port < 1 || port > 65535) {
+                error = std::string(arg) + " needs a UDP port from 1 to 65535";
+                return false;
+            }
+            (strcmp(arg, "--soft-port") == 0 ? options.softPort : options.softPeerPort) = static_cast<int>(port);
+            ++i;
+            continue;
+        }
         if (strcmp(arg, "--screen") == 0) {
             int w = 0, h = 0;
             char extra = 0;
@@ -80,6 +91,7 @@ const char* OptionsUsage()
     return "usage: SkribZIW [--workdir DIR] [--lockdir DIR] [--board-app PATH] [--board-app2 PATH]\n"
            "                [--orient-app PATH] [--device /dev/hidrawN [--driver-type N]]\n"
            "                [--inject auto|xtest|uinput|none] [--screen WxH] [--headless]\n"
+           "                [--soft-port N] [--soft-peer-port N]\n"
            "  --workdir DIR      working folder holding Config/config.xml and LANG/ (default \"" SKRIB_DEFAULT_WORKDIR "\")\n"
            "  --lockdir DIR      folder of the single-instance lock (default " SKRIB_DEFAULT_LOCKDIR ")\n"
            "  --board-app PATH   whiteboard application, first place\n"
@@ -90,5 +102,7 @@ const char* OptionsUsage()
            "  --inject KIND      pointer injection: xtest (X display), uinput (/dev/uinput), none;\n"
            "                     auto (default) takes XTest when an X display answers, else uinput\n"
            "  --screen WxH       screen size for the uinput pointer (default 1920x1080)\n"
-           "  --headless         never open a window, even when a display is reachable\n";
+           "  --headless         never open a window, even when a display is reachable\n"
+           "  --soft-port N      UDP port of the whiteboard application link on 127.0.0.1 (default 9999)\n"
+           "  --soft-peer-port N UDP port of the whiteboard application on 127.0.0.1 (default 10000)\n";
 }

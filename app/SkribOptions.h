@@ -17,6 +17,8 @@ struct CSkribOptions
     int driverType = 16;                         // --driver-type N: its family (default the ZIW board)
     std::string inject = "auto";                 // --inject auto|xtest|uinput|none
     int screenWidth = 1920, screenHeight = 1080; // --screen WxH: the screen of the uinput pointer
+    int softPort = 9999;                         // --soft-port N: where the whiteboard application's datagrams arrive
+    int softPeerPort = 10000;                    // --soft-peer-port N: where the driver's datagrams go
     bool headless = false;                       // --headless: no window even when a display exists
     bool help = false;                           // --help
 };

@@ -223,6 +223,13 @@ void CSkribWorkBase::DealHadKey()
         OnHadKey(key->second);
 }
 
+void CSkribWorkBase::SetDualLink(IDualLink* link)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_pMouseCtrl)
+        m_pMouseCtrl->SetDualLink(link);
+}
+
 void CSkribWorkBase::OnHadKey(const wxString& name)
 {
     // Handed to the side-key processor (StartSoftKey) once it exists.

@@ -30,6 +30,7 @@
 #include <thread>
 
 class CMouseCtrlBase;
+class IDualLink;
 class CConversionBase;
 class COrientProcess;  // calibration collector (arrives with calibration)
 class CSidekeyProcess; // side keys and hot-key zones (arrive with side keys)
@@ -62,6 +63,9 @@ public:
     virtual bool DealClientNotify(ClientNotify_Type kind, int value);
 
     void DealHadKey();
+    // Attaches the dual-user link to the pointer engine (null detaches it;
+    // returns once no engine call uses the old one).
+    void SetDualLink(IDualLink* link);
     void Close();
 
     const wxString& Name() const { return m_strName; }

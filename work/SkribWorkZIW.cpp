@@ -391,16 +391,21 @@ bool CSkribWorkZIW::DealClientNotify(ClientNotify_Type type, int value)
         return false;
     case NOTIFY_DUAL_START:
     case NOTIFY_DUAL_SPLIT_START:
-        // The dual-user link is created here once it exists.
         m_bDual = true;
-        if (type == NOTIFY_DUAL_SPLIT_START) {
+        if (type == NOTIFY_DUAL_SPLIT_START)
             m_bDualSplit = true;
+        if (m_pHost && !m_pHost->CreateDualSock(value))
+            SkribLog("dual-user link to port %d not connected", value);
+        if (type == NOTIFY_DUAL_SPLIT_START)
             m_iSide[0] = m_iSide[1] = 0;
-        }
         return true;
     case NOTIFY_DUAL_SHUTDOWN:
+        // The modes end first, so that no report of the second user reaches
+        // the link that goes next.
         m_bDual = false;
         m_bDualSplit = false;
+        if (m_pHost)
+            m_pHost->DestoryDualSock();
         m_iSide[0] = m_iSide[1] = 0;
         SkribLog("SHUTDOWN_DUAL..ZIW");
         return true;

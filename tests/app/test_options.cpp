@@ -13,7 +13,7 @@ TEST(Options, DefaultsAndOverrides)
     const char* argv[] = {"SkribZIW",   "--workdir",   "/w",          "--lockdir",    "/l", "--board-app", "/a.app",
                           "--board-app2", "/b.app", "--orient-app", "/o.app", "--headless",
                           "--device", "/dev/hidraw3", "--driver-type", "21", "--inject", "uinput",
-                          "--screen", "1440x900"};
+                          "--screen", "1440x900", "--soft-port", "19999", "--soft-peer-port", "20000"};
     CSkribOptions options;
     std::string error;
     ASSERT_TRUE(ParseOptions(sizeof argv / sizeof argv[0], argv, options, error)) << error;
@@ -28,6 +28,10 @@ TEST(Options, DefaultsAndOverrides)
     EXPECT_EQ("uinput", options.inject);
     EXPECT_EQ(1440, options.screenWidth);
     EXPECT_EQ(900, options.screenHeight);
+    EXPECT_EQ(19999, options.softPort);
+    EXPECT_EQ(20000, options.softPeerPort);
+    EXPECT_EQ(9999, defaults.softPort);
+    EXPECT_EQ(10000, defaults.softPeerPort);
 }
 
 TEST(Options, RejectsUnknownOptionsAndMissingValues)
@@ -43,6 +47,9 @@ TEST(Options, RejectsUnknownOptionsAndMissingValues)
         {"SkribZIW", "--inject", "wayland"},
         {"SkribZIW", "--screen", "1920"},
         {"SkribZIW", "--screen", "0x1080"},
+        {"SkribZIW", "--soft-port", "0"},
+        {"SkribZIW", "--soft-peer-port", "65536"},
+        {"SkribZIW", "--soft-port"},
     };
     for (const auto& argv : bad) {
         CSkribOptions options;

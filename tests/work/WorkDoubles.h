@@ -59,6 +59,12 @@ public:
     void SendMsgToSoft(int type) override { m_log.Add("msg " + std::to_string(type)); }
     void OnSend(const char* data, int length) override { m_log.Add(std::string(data, static_cast<size_t>(length))); }
     void SendToClient(const wxString& text) override { m_log.Add("client " + text.ToStdString()); }
+    bool CreateDualSock(int port) override
+    {
+        m_log.Add("dualsock " + std::to_string(port));
+        return true;
+    }
+    void DestoryDualSock() override { m_log.Add("dualsock closed"); }
 
 private:
     CEventLog& m_log;
