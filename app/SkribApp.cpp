@@ -274,16 +274,16 @@ bool CSkribApp::CreateWorkThread(int driverType, CDeviceBase* device)
     // A device that no work thread took is released here, once.
     delete device;
 
-    // The link is made on the main thread, which then announces the board.
-    if (result)
-        CallAfter(&CSkribApp::OpenSoftLink);
     m_bBoardActive = true;
     {
         std::lock_guard<std::mutex> lock(m_workLock);
         m_pWork = t;
     }
-    SendConnectToSoft(true);
-    SendMsgToSoft(MSG_DOUPEN_ENABLED);
+    // The link is made on the main thread, which then announces the board
+    // ("Connect", "IsStart", "DouPenEnabled"). Without a link (no work
+    // thread) there is nobody to announce it to.
+    if (result)
+        CallAfter(&CSkribApp::OpenSoftLink);
     return result;
 }
 

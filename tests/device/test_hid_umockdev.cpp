@@ -4,6 +4,7 @@
 // removal is noticed; boards in the wrong place, or a second board, are not
 // taken.
 #include "DeviceHid.h"
+#include "MockBoard.h"
 #include "NotifyBase.h"
 #include "UsbMonitor.h"
 
@@ -36,49 +37,16 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-// Report descriptors: the board's first interface has only an input report,
-// its second an input and an output report (64 bytes each, report id 2).
-const char* const kInputOnlyDescriptor = "0600ff0901a10185017508953f150026ff00090181 02c0";
-const char* const kInOutDescriptor = "0600ff0901a10185027508953f150026ff000901810209019102c0";
-
-std::string Hex(const char* spaced)
-{
-    std::string out;
-    for (const char* p = spaced; *p; ++p)
-        if (*p != ' ')
-            out += *p;
-    return out;
-}
-
 const char* const kRoot = "/devices/pci0000:00/0000:00:14.0/usb1";
 
 std::string UsbDevice(const std::string& path, const char* vid, const char* pid)
 {
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + vid + "\nA: idProduct=" + pid +
-           "\n\n";
+    return MockUsbDevice(path, vid, pid);
 }
 
-// A board 1477:1223 at `path` with two HID interfaces and hidraw nodes
-// `raw0` and `raw1`.
 std::string Board(const std::string& path, const std::string& raw0, const std::string& raw1, int hidSerial)
 {
-    std::string tree = UsbDevice(path, "1477", "1223");
-    const std::string name = path.substr(path.rfind('/') + 1);
-    const char* descriptors[2] = {kInputOnlyDescriptor, kInOutDescriptor};
-    const std::string raws[2] = {raw0, raw1};
-    for (int i = 0; i < 2; ++i) {
-        std::string intf = path + "/" + name + ":1." + std::to_string(i);
-        char hidName[32];
-        snprintf(hidName, sizeof hidName, "0003:1477:1223.%04X", hidSerial + i);
-        std::string hid = intf + "/" + hidName;
-        tree += "P: " + intf + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=0" +
-                std::to_string(i) + "\n\n";
-        tree += "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00001477:00001223\nH: report_descriptor=" +
-                Hex(descriptors[i]) + "\n\n";
-        tree += "P: " + hid + "/hidraw/" + raws[i] + "\nN: " + raws[i] + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
-                raws[i] + "\n\n";
-    }
-    return tree;
+    return MockBoardTree(path, raw0, raw1, hidSerial);
 }
 
 // Stands in for the application: takes the device as a work thread would,
@@ -342,7 +310,7 @@ TEST_F(HidBoardTest, NodeGivenByHandIsServedWithoutUsbParent)
     const std::string hid = "/devices/virtual/misc/uhid/0003:1477:1223.0007";
     const std::string raw = hid + "/hidraw/hidraw7";
     const std::string tree = "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:00001477:00001223\nH: report_descriptor=" +
-                             Hex(kInOutDescriptor) + "\n\nP: " + raw +
+                             kMockInOutDescriptor + "\n\nP: " + raw +
                              "\nN: hidraw7\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw7\n\n";
     Add(tree);
     ManualDevice manual;
@@ -373,38 +341,8 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests))
         return RUN_ALL_TESTS();
-
-    // The mock environment needs its preload library from the start. Under
-    // AddressSanitizer the preload comes before its runtime: allow that.
-    if (!getenv("SKRIB_UMOCKDEV_CHILD")) {
-        std::string preload = "libumockdev-preload.so.0";
-        if (const char* old = getenv("LD_PRELOAD"))
-            preload = std::string(old) + ":" + preload;
-        setenv("LD_PRELOAD", preload.c_str(), 1);
-        // A sanitizer log file is opened through the mock's preload before
-        // the mock is ready, which crashes: reports go to stderr here, and
-        // any report fails the test.
-        for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-            std::string kept = std::string(name) == "ASAN_OPTIONS" ? "verify_asan_link_order=0" : "";
-            if (const char* old = getenv(name)) {
-                std::string all = old, option;
-                for (size_t start = 0; start <= all.size();) {
-                    size_t end = all.find(':', start);
-                    option = all.substr(start, end == std::string::npos ? std::string::npos : end - start);
-                    if (!option.empty() && option.compare(0, 9, "log_path=") != 0)
-                        kept += (kept.empty() ? "" : ":") + option;
-                    if (end == std::string::npos)
-                        break;
-                    start = end + 1;
-                }
-            }
-            if (!kept.empty())
-                setenv(name, kept.c_str(), 1);
-        }
-        setenv("SKRIB_UMOCKDEV_CHILD", "1", 1);
-        execv("/proc/self/exe", original.data());
-        perror("execv");
+    // Under the mock, sanitizer reports go to stderr: any report fails the test.
+    if (!RunUnderMockPreload(original.data()))
         return 1;
-    }
     return RUN_ALL_TESTS();
 }

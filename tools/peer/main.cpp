@@ -3,6 +3,7 @@
 // messages given on the command line, and accepts the dual-user link,
 // printing each record.
 #include "PeerFormat.h"
+#include "PeerSockets.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -112,31 +113,14 @@ void PrintLine(const std::string& text)
     std::fflush(stdout);
 }
 
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
 // A socket bound to 127.0.0.1:port (0: any free port); -1 after printing why.
-int BindLoopback(int type, int port, int& boundPort, const char* what)
+int Listen(int type, int port, int& boundPort, const char* what)
 {
-    const int fd = socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        (type == SOCK_STREAM && listen(fd, 4) != 0) ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        std::fprintf(stderr, "skrib-softpeer: cannot listen for %s on 127.0.0.1:%d: %s%s\n", what, port,
-                     std::strerror(errno), errno == EADDRINUSE ? " (is another peer running? try another port)" : "");
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    boundPort = ntohs(a.sin_port);
+    std::string error;
+    const int fd = BindLoopback(type, port, boundPort, error);
+    if (fd < 0)
+        std::fprintf(stderr, "skrib-softpeer: cannot listen for %s on 127.0.0.1:%d: %s%s\n", what, port, error.c_str(),
+                     errno == EADDRINUSE ? " (is another peer running? try another port)" : "");
     return fd;
 }
 
@@ -185,14 +169,14 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &sa, nullptr);
 
     int udpPort = 0;
-    const int udp = BindLoopback(SOCK_DGRAM, static_cast<int>(opt.listenPort), udpPort, "datagrams");
+    const int udp = Listen(SOCK_DGRAM, static_cast<int>(opt.listenPort), udpPort, "datagrams");
     if (udp < 0)
         return 1;
     PrintLine("udp listening on 127.0.0.1:" + std::to_string(udpPort));
     int dualPort = -1;
     int dualListen = -1;
     if (opt.dualPort >= 0) {
-        dualListen = BindLoopback(SOCK_STREAM, static_cast<int>(opt.dualPort), dualPort, "the dual-user link");
+        dualListen = Listen(SOCK_STREAM, static_cast<int>(opt.dualPort), dualPort, "the dual-user link");
         if (dualListen < 0)
             return 1;
         PrintLine("dual listening on 127.0.0.1:" + std::to_string(dualPort));
@@ -204,7 +188,6 @@ int main(int argc, char** argv)
     size_t nextSend = 0;
     Clock::time_point sendDue =
         start + std::chrono::milliseconds(opt.sends.empty() ? 0 : opt.sends.front().delayMs);
-    const sockaddr_in driver = Loopback(static_cast<int>(opt.sendPort));
     std::vector<DualClient> clients;
     std::vector<char> datagram(65536);
 
@@ -212,9 +195,8 @@ int main(int argc, char** argv)
         Clock::time_point now = Clock::now();
         while (nextSend < opt.sends.size() && now >= sendDue) {
             const std::string text = Expand(opt.sends[nextSend].text, dualPort);
-            const ssize_t n = sendto(udp, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&driver),
-                                     sizeof driver);
-            PrintLine((n == static_cast<ssize_t>(text.size()) ? "sent " : "send failed (" + std::string(std::strerror(errno)) + ") ") +
+            const bool sent = SendDatagram(udp, static_cast<int>(opt.sendPort), text);
+            PrintLine((sent ? "sent " : "send failed (" + std::string(std::strerror(errno)) + ") ") +
                       QuoteText(text.data(), text.size()) + " to 127.0.0.1:" + std::to_string(opt.sendPort));
             if (++nextSend < opt.sends.size())
                 sendDue = Clock::now() + std::chrono::milliseconds(opt.sends[nextSend].delayMs);

@@ -1,0 +1,480 @@
+// The shipped board end to end, as processes: the real driver under a
+// private X server, its board on a mock bus (umockdev) fed by the board
+// simulator, and the whiteboard application's side on real sockets. Every
+// test has its own X server, working folder, lock folder and ports, so tests
+// run in parallel.
+//
+// The settings of these tests turn the pointer smoothing off (RC1 1, RC2 0):
+// the pointer then lands exactly on the converted position of each report,
+// which the tests compute with the driver's own conversion and settings.
+#include "ConfigXML.h"
+#include "Conversion.h"
+#include "MockBoard.h"
+#include "PeerFormat.h"
+#include "PeerSockets.h"
+#include "TestSupport.h"
+#include "ZiwReportEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include "XObserver.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+
+const int kScreenWidth = 1440;
+const int kScreenHeight = 900;
+
+SimContact Contact(int x, int y, int size1 = 0, int size2 = 0)
+{
+    SimContact c;
+    c.down = true;
+    c.pos = {x, y};
+    c.size1 = size1;
+    c.size2 = size2;
+    return c;
+}
+
+SimContact WithStatus(int status, int x, int y)
+{
+    SimContact c = Contact(x, y);
+    c.rawStatus = status;
+    return c;
+}
+
+SimFrame Frame(std::vector<SimContact> contacts)
+{
+    SimFrame f;
+    f.contacts = std::move(contacts);
+    return f;
+}
+
+// A descriptor that the test closes.
+struct Fd
+{
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// A UDP port that is free now (the driver binds it a moment later).
+int FreeUdpPort()
+{
+    int port = 0;
+    std::string error;
+    Fd probe{BindLoopback(SOCK_DGRAM, 0, port, error)};
+    return probe.fd >= 0 ? port : -1;
+}
+
+class ZiwEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_bus.Ready()) << "not under the mock's preload";
+        ASSERT_FALSE(m_folder.Path().empty());
+        m_lockDir = MakeTempDir();
+        ASSERT_TRUE(m_xvfb.Start(kScreenWidth, kScreenHeight));
+        std::string error;
+        m_peer.fd = BindLoopback(SOCK_DGRAM, 0, m_peerPort, error);
+        ASSERT_GE(m_peer.fd, 0) << error;
+        m_softPort = FreeUdpPort();
+        ASSERT_GT(m_softPort, 0);
+        Configure([](CConfigXML& c) {
+            c.writeStr("SkribWorkZIW", "Constants", "RC1", "1");
+            c.writeStr("SkribWorkZIW", "Constants", "RC2", "0");
+        });
+    }
+
+    void TearDown() override
+    {
+        if (m_driverStarted) {
+            m_driver.Signal(SIGTERM);
+            int status = 0;
+            EXPECT_TRUE(m_driver.WaitExit(15000, status)) << Log();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n" << Log();
+        }
+        // Under the mock, sanitizer reports go to the driver's own output.
+        const std::string log = Log();
+        for (const char* report : {"ERROR: AddressSanitizer", "runtime error:", "WARNING: ThreadSanitizer",
+                                   "ERROR: LeakSanitizer"})
+            EXPECT_EQ(std::string::npos, log.find(report)) << log;
+        m_observer.reset();
+        RemoveTree(m_lockDir);
+    }
+
+    void Configure(const std::function<void(CConfigXML&)>& edit)
+    {
+        CConfigXML config;
+        ASSERT_TRUE(config.open(CONFIG_FILE));
+        edit(config);
+        config.save();
+        config.close();
+    }
+
+    std::string Log() const { return ReadFile(m_folder.Path() + "/driver.log"); }
+
+    // Plugs the board in, starts the driver, and waits for the board's
+    // announcement and the connect command.
+    void StartWithBoard(const Strings& extra = {})
+    {
+        std::string error;
+        ASSERT_TRUE(m_bus.Plug(error)) << error;
+        m_observer.reset(new CObserver(m_xvfb.Display()));
+        ASSERT_TRUE(m_observer->Ready());
+        Strings argv = {SKRIB_BINARY,   "--workdir",     m_folder.Path(),
+                        "--lockdir",    m_lockDir,       "--inject",
+                        "xtest",        "--soft-port",   std::to_string(m_softPort),
+                        "--soft-peer-port", std::to_string(m_peerPort)};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(m_driver.Start(argv, {{"DISPLAY", m_xvfb.Display()}, {"WAYLAND_DISPLAY", ""}, {"LANG", "C"}},
+                                   m_folder.Path() + "/driver.log", "/"));
+        m_driverStarted = true;
+        ExpectDatagrams({"#TQ@Connect@StyleZIW", "#TQ@IsStart", "#TQ@DouPenEnabled"});
+        ExpectOutputReport(CZiwReportEncoder::ConnectCommand());
+    }
+
+    // The next datagram the whiteboard application's side receives ("" after
+    // the time-out).
+    std::string NextDatagram(int timeoutMs = 10000)
+    {
+        if (!WaitReadable(m_peer.fd, timeoutMs))
+            return std::string();
+        char buf[256];
+        ssize_t n = recv(m_peer.fd, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }
+
+    void ExpectDatagrams(const Strings& expected)
+    {
+        Strings got;
+        for (size_t i = 0; i < expected.size(); ++i)
+            got.push_back(NextDatagram());
+        EXPECT_EQ(expected, got) << Log();
+    }
+
+    void ExpectNoDatagram(int forMs)
+    {
+        std::string stray = NextDatagram(forMs);
+        EXPECT_EQ("", stray);
+    }
+
+    void Send(const std::string& text) { ASSERT_TRUE(SendDatagram(m_peer.fd, m_softPort, text)); }
+
+    // The next output report the driver writes to the board.
+    SimBytes NextOutputReport(int timeoutMs = 10000)
+    {
+        SimBytes got;
+        Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < 64 && Clock::now() < deadline) {
+            if (!WaitReadable(m_bus.NodeFd(), 50))
+                continue;
+            unsigned char buf[64];
+            ssize_t n = read(m_bus.NodeFd(), buf, 64 - got.size());
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+
+    void ExpectOutputReport(const SimBytes& expected)
+    {
+        EXPECT_EQ(expected, NextOutputReport()) << Log();
+    }
+
+    void Board(const SimFrame& frame) { ASSERT_TRUE(m_bus.Send(m_encoder.Encode(frame))); }
+    void Lift() { Board(SimFrame()); }
+
+    // The screen position the driver gives a device point.
+    wxPoint Screen(double x, double y)
+    {
+        if (!m_conversion) {
+            m_conversion.reset(CConversionBase::CreateConversion("SkribWorkZIW"));
+            m_conversion->Init(kScreenWidth, kScreenHeight);
+        }
+        return m_conversion->Conversion(wxRealPoint(x, y));
+    }
+
+    // A device X that the conversion puts on screen column `column` (at
+    // device row y); -1 when none does.
+    int DeviceXForColumn(int column, int y)
+    {
+        for (int x = 0; x < 32768; ++x)
+            if (Screen(x, y).x == column)
+                return x;
+        return -1;
+    }
+
+    static Seen Motion(const wxPoint& p, bool held) { return {MotionNotify, held ? Button1Mask : 0, p.x, p.y}; }
+    static Seen Press(const wxPoint& p) { return {ButtonPress, 1, p.x, p.y}; }
+    static Seen Release(const wxPoint& p) { return {ButtonRelease, 1, p.x, p.y}; }
+
+    std::vector<Seen> Pointer(size_t count) { return m_observer->Collect(count, true); }
+
+    CWorkingFolder m_folder;
+    CMockBoard m_bus;
+    CZiwReportEncoder m_encoder;
+    CXvfb m_xvfb;
+    std::unique_ptr<CObserver> m_observer;
+    CChildProcess m_driver;
+    bool m_driverStarted = false;
+    std::string m_lockDir;
+    Fd m_peer;
+    int m_peerPort = 0;
+    int m_softPort = 0;
+    std::unique_ptr<CConversionBase> m_conversion;
+};
+
+TEST_F(ZiwEndToEnd, OneContactStrokeTwoContactsAndTheirRelease)
+{
+    StartWithBoard();
+
+    // One contact: pressed where it lands, dragged through each report,
+    // released where it left.
+    const std::vector<SimPoint> stroke = Stroke({4000, 4000}, {12000, 9000}, 5);
+    for (const SimPoint& p : stroke)
+        Board(Frame({Contact(p.x, p.y)}));
+    Lift();
+    std::vector<Seen> expected = {Motion(Screen(4000, 4000), false), Press(Screen(4000, 4000))};
+    for (size_t i = 1; i < stroke.size(); ++i)
+        expected.push_back(Motion(Screen(stroke[i].x, stroke[i].y), true));
+    expected.push_back(Release(Screen(12000, 9000)));
+    EXPECT_EQ(expected, Pointer(expected.size())) << Log();
+
+    // Two contacts: the pointer is their midpoint, in whole device units.
+    // Status 4 of the second contact releases.
+    Board(Frame({Contact(1001, 10), Contact(2000, 21)}));
+    Board(Frame({Contact(1001, 10), WithStatus(4, 2000, 21)}));
+    const wxPoint mid = Screen(1500, 15);
+    EXPECT_EQ((std::vector<Seen>{Motion(mid, false), Press(mid), Release(mid)}), Pointer(3)) << Log();
+}
+
+TEST_F(ZiwEndToEnd, GesturesChooseTheToolFromTheThirdReport)
+{
+    Configure([](CConfigXML& c) {
+        c.writeInt("SkribWorkZIW", "DriverSet", "GESTURE_T", 1);
+        c.writeInt("SkribWorkZIW", "DriverSet", "VALUE1_T", 10);
+        c.writeInt("SkribWorkZIW", "DriverSet", "VALUE2_T", 30);
+    });
+    const std::string marker = m_folder.Path() + "/board-app-launched";
+    const std::string app = m_folder.Path() + "/board-app.sh";
+    WriteFile(app, "#!/bin/sh\necho launched >> '" + marker + "'\n", 0755);
+    StartWithBoard({"--board-app", app});
+
+    // A touch of two reports: held back, then dropped. Nothing is pressed
+    // and no tool is chosen: the next touch's code and press come first.
+    Board(Frame({Contact(8000, 8000, 100, 60)}));
+    Board(Frame({Contact(8000, 8000, 100, 60)}));
+    Lift();
+
+    struct Case
+    {
+        int size1, size2;
+        const char* code;
+    };
+    const Case cases[] = {
+        {100, 60, "pend"},  // press value 8, below 10
+        {400, 200, "moue"}, // 30: equal to the upper threshold is not above it
+        {420, 200, "earh"}, // 31: the eraser, and the whiteboard application is started
+        {100, 100, "moue"}, // 10: equal to the lower threshold is not below it
+    };
+    int y = 3000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        y += 2000;
+        const SimPoint points[3] = {{5000, y}, {5600, y}, {6200, y}};
+        for (const SimPoint& p : points)
+            Board(Frame({Contact(p.x, p.y, c.size1, c.size2)}));
+        Lift();
+        EXPECT_EQ(c.code, NextDatagram()) << Log();
+        // The held points are replayed: pressed at the first, moved through.
+        EXPECT_EQ((std::vector<Seen>{Motion(Screen(5000, y), false), Press(Screen(5000, y)),
+                                     Motion(Screen(5600, y), true), Motion(Screen(6200, y), true),
+                                     Release(Screen(6200, y))}),
+                  Pointer(5))
+            << Log();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(marker) == "launched\n"; }, 10000)) << Log();
+}
+
+TEST_F(ZiwEndToEnd, SilenceIsAnnouncedOnceAndTheReturnAgain)
+{
+    StartWithBoard();
+    // The read loop starts with the connect command. Reads 2 and 3 without
+    // a report write it again; read 3 reports the board gone, read 4 writes
+    // the command once more but says nothing more.
+    for (int i = 0; i < 3; ++i)
+        ExpectOutputReport(CZiwReportEncoder::ConnectCommand());
+    EXPECT_EQ("#TQ@DisConnect@StyleZIW", NextDatagram()) << Log();
+    ExpectOutputReport(CZiwReportEncoder::ConnectCommand());
+    ExpectNoDatagram(300);
+
+    // While silent the board has no style: a "Start" is answered bare.
+    Send("#TQ@Start");
+    EXPECT_EQ("#TQ@DisConnect", NextDatagram());
+
+    Lift(); // any report brings the board back
+    ExpectDatagrams({"#TQ@Connect@StyleZIW", "#TQ@IsStart", "#TQ@DouPenEnabled"});
+    Send("#TQ@Start");
+    ExpectDatagrams({"#TQ@Connect@StyleZIW", "#TQ@DouPenEnabled"});
+}
+
+TEST_F(ZiwEndToEnd, UnplugWithdrawsTheBoardAndClosesTheLinkASecondLater)
+{
+    StartWithBoard();
+    m_bus.Unplug();
+    EXPECT_EQ("#TQ@DisConnect@StyleZIW", NextDatagram()) << Log();
+    const Clock::time_point withdrawn = Clock::now();
+
+    // The link's port is free again once the link is gone.
+    int port = 0;
+    std::string error;
+    Fd again;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            again.fd = BindLoopback(SOCK_DGRAM, m_softPort, port, error);
+            return again.fd >= 0;
+        },
+        10000))
+        << Log();
+    EXPECT_GE(Clock::now() - withdrawn, std::chrono::milliseconds(800));
+    EXPECT_TRUE(m_driver.Running());
+    ExpectNoDatagram(300);
+}
+
+// The dual-user link's next record (false when none came).
+bool NextRecord(int fd, DualRecord& record, int timeoutMs = 10000)
+{
+    std::uint8_t bytes[DualRecord::kSize];
+    size_t have = 0;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (have < sizeof bytes && Clock::now() < deadline) {
+        if (!WaitReadable(fd, 50))
+            continue;
+        ssize_t n = recv(fd, bytes + have, sizeof bytes - have, 0);
+        if (n <= 0)
+            return false;
+        have += static_cast<size_t>(n);
+    }
+    if (have < sizeof bytes)
+        return false;
+    record = DualRecord::Decode(bytes);
+    return record.marker1 == -1 && record.marker2 == -1;
+}
+
+// Accepts the driver's dual-user connection on `listener`.
+int AcceptDual(int listener)
+{
+    if (!WaitReadable(listener, 10000))
+        return -1;
+    return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+TEST_F(ZiwEndToEnd, TwoUsersOverTheDualLinkAndSplitByScreenColumn)
+{
+    StartWithBoard();
+    std::string error;
+    int dualPort = 0, splitPort = 0;
+    Fd dualListen{BindLoopback(SOCK_STREAM, 0, dualPort, error)};
+    Fd splitListen{BindLoopback(SOCK_STREAM, 0, splitPort, error)};
+    ASSERT_GE(dualListen.fd, 0);
+    ASSERT_GE(splitListen.fd, 0);
+
+    // No dual-user link yet: ending the mode changes nothing.
+    Send("#TQ@ShutDownDual");
+    Board(Frame({Contact(3000, 3000)}));
+    Lift();
+    EXPECT_EQ((std::vector<Seen>{Motion(Screen(3000, 3000), false), Press(Screen(3000, 3000)),
+                                 Release(Screen(3000, 3000))}),
+              Pointer(3));
+
+    // Two users: the first contact is the pointer, the second goes over
+    // the link as records.
+    Send("#TQ@StartDual@" + std::to_string(dualPort));
+    Fd dual{AcceptDual(dualListen.fd)};
+    ASSERT_GE(dual.fd, 0) << Log();
+    Board(Frame({Contact(6000, 6000), Contact(20000, 20000)}));
+    Board(Frame({Contact(6000, 6000), Contact(24000, 22000)}));
+    Lift();
+    const wxPoint s1 = Screen(20000, 20000), s2 = Screen(24000, 22000);
+    struct Expected
+    {
+        int action;
+        wxPoint at;
+    };
+    const Expected records[] = {{1, s1}, {0, s1}, {1, s2}, {2, s2}};
+    for (const Expected& e : records) {
+        DualRecord r;
+        ASSERT_TRUE(NextRecord(dual.fd, r)) << Log();
+        EXPECT_EQ(e.action, r.action);
+        EXPECT_EQ(e.at.x, r.x);
+        EXPECT_EQ(e.at.y, r.y);
+    }
+    // The first user's second report, on the same spot, moves it there again.
+    EXPECT_EQ((std::vector<Seen>{Motion(Screen(6000, 6000), false), Press(Screen(6000, 6000)),
+                                 Motion(Screen(6000, 6000), true), Release(Screen(6000, 6000))}),
+              Pointer(4));
+
+    // Split screen at the working area's middle, 100 + 1240 / 2 = 720:
+    // columns 717 to 723 belong to nobody, 716 is the first user's, 724 the
+    // second's. The new link replaces the old one, which closes.
+    Send("#TQ@StartDualSplit@" + std::to_string(splitPort));
+    Fd split{AcceptDual(splitListen.fd)};
+    ASSERT_GE(split.fd, 0) << Log();
+    DualRecord none;
+    EXPECT_FALSE(NextRecord(dual.fd, none, 3000)) << "the replaced link stays open";
+    Send("#TQ@WorkRect@100,0,1240,900");
+    ExpectNoDatagram(200); // the working area is not answered
+    const int y = 16000;
+    const int x716 = DeviceXForColumn(716, y), x717 = DeviceXForColumn(717, y), x723 = DeviceXForColumn(723, y),
+              x724 = DeviceXForColumn(724, y);
+    ASSERT_TRUE(x716 >= 0 && x717 >= 0 && x723 >= 0 && x724 >= 0);
+    Board(Frame({Contact(x717, y)}));
+    Board(Frame({Contact(x723, y)}));
+    Board(Frame({Contact(x716, y)}));
+    Lift();
+    EXPECT_EQ((std::vector<Seen>{Motion(Screen(x716, y), false), Press(Screen(x716, y)), Release(Screen(x716, y))}),
+              Pointer(3))
+        << Log();
+    Board(Frame({Contact(x724, y)}));
+    Lift();
+    const Expected splitRecords[] = {{1, Screen(x724, y)}, {0, Screen(x724, y)}, {2, Screen(x724, y)}};
+    for (const Expected& e : splitRecords) {
+        DualRecord r;
+        ASSERT_TRUE(NextRecord(split.fd, r)) << Log();
+        EXPECT_EQ(e.action, r.action);
+        EXPECT_EQ(e.at.x, r.x);
+        EXPECT_EQ(e.at.y, r.y);
+    }
+
+    // The end of the mode closes the link.
+    Send("#TQ@ShutDownDual");
+    EXPECT_FALSE(NextRecord(split.fd, none, 3000)) << "the link stays open after the mode ended";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<char*> original(argv, argv + argc + 1); // gtest removes its flags from argv
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    if (!RunUnderMockPreload(original.data()))
+        return 1;
+    return RUN_ALL_TESTS();
+}
