@@ -353,6 +353,11 @@ TEST_F(ZiwEndToEnd, UnplugWithdrawsTheBoardAndClosesTheLinkASecondLater)
         << Log();
     EXPECT_GE(Clock::now() - withdrawn, std::chrono::milliseconds(800));
     EXPECT_TRUE(m_driver.Running());
+    close(again.fd);
+    again.fd = -1;
+
+    // No board, no link: a "Start" goes unanswered.
+    Send("#TQ@Start");
     ExpectNoDatagram(300);
 }
 
