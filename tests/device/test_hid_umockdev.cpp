@@ -334,15 +334,3 @@ TEST_F(HidBoardTest, NodeGivenByHandIsServedWithoutUsbParent)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    std::vector<char*> original(argv, argv + argc + 1); // gtest removes its flags from argv
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();
-    // Under the mock, sanitizer reports go to stderr: any report fails the test.
-    if (!RunUnderMockPreload(original.data()))
-        return 1;
-    return RUN_ALL_TESTS();
-}

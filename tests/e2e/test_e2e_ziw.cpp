@@ -381,6 +381,24 @@ bool NextRecord(int fd, DualRecord& record, int timeoutMs = 10000)
     return record.marker1 == -1 && record.marker2 == -1;
 }
 
+struct ExpectedRecord
+{
+    int action;
+    wxPoint at;
+};
+
+// The next records on the dual-user link are these, in order.
+void ExpectRecords(int fd, const std::vector<ExpectedRecord>& expected)
+{
+    for (const ExpectedRecord& e : expected) {
+        DualRecord r;
+        ASSERT_TRUE(NextRecord(fd, r));
+        EXPECT_EQ(e.action, r.action);
+        EXPECT_EQ(e.at.x, r.x);
+        EXPECT_EQ(e.at.y, r.y);
+    }
+}
+
 // Accepts the driver's dual-user connection on `listener`.
 int AcceptDual(int listener)
 {
@@ -416,19 +434,7 @@ TEST_F(ZiwEndToEnd, TwoUsersOverTheDualLinkAndSplitByScreenColumn)
     Board(Frame({Contact(6000, 6000), Contact(24000, 22000)}));
     Lift();
     const wxPoint s1 = Screen(20000, 20000), s2 = Screen(24000, 22000);
-    struct Expected
-    {
-        int action;
-        wxPoint at;
-    };
-    const Expected records[] = {{1, s1}, {0, s1}, {1, s2}, {2, s2}};
-    for (const Expected& e : records) {
-        DualRecord r;
-        ASSERT_TRUE(NextRecord(dual.fd, r)) << Log();
-        EXPECT_EQ(e.action, r.action);
-        EXPECT_EQ(e.at.x, r.x);
-        EXPECT_EQ(e.at.y, r.y);
-    }
+    ExpectRecords(dual.fd, {{1, s1}, {0, s1}, {1, s2}, {2, s2}});
     // The first user's second report, on the same spot, moves it there again.
     EXPECT_EQ((std::vector<Seen>{Motion(Screen(6000, 6000), false), Press(Screen(6000, 6000)),
                                  Motion(Screen(6000, 6000), true), Release(Screen(6000, 6000))}),
@@ -457,14 +463,8 @@ TEST_F(ZiwEndToEnd, TwoUsersOverTheDualLinkAndSplitByScreenColumn)
         << Log();
     Board(Frame({Contact(x724, y)}));
     Lift();
-    const Expected splitRecords[] = {{1, Screen(x724, y)}, {0, Screen(x724, y)}, {2, Screen(x724, y)}};
-    for (const Expected& e : splitRecords) {
-        DualRecord r;
-        ASSERT_TRUE(NextRecord(split.fd, r)) << Log();
-        EXPECT_EQ(e.action, r.action);
-        EXPECT_EQ(e.at.x, r.x);
-        EXPECT_EQ(e.at.y, r.y);
-    }
+    const wxPoint s724 = Screen(x724, y);
+    ExpectRecords(split.fd, {{1, s724}, {0, s724}, {2, s724}});
 
     // The end of the mode closes the link.
     Send("#TQ@ShutDownDual");
@@ -472,14 +472,3 @@ TEST_F(ZiwEndToEnd, TwoUsersOverTheDualLinkAndSplitByScreenColumn)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    std::vector<char*> original(argv, argv + argc + 1); // gtest removes its flags from argv
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests))
-        return RUN_ALL_TESTS();
-    if (!RunUnderMockPreload(original.data()))
-        return 1;
-    return RUN_ALL_TESTS();
-}

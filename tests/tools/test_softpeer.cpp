@@ -3,6 +3,7 @@
 // printing datagrams, sending messages at their delays, decoding records from
 // a TCP stream, ending on its own or on a signal, and refusing a taken port.
 #include "PeerFormat.h"
+#include "PeerSockets.h"
 #include "ToolProcess.h"
 
 #include <gtest/gtest.h>
@@ -115,26 +116,11 @@ TEST(PeerFormat, QuotesDatagramTextsSoThatEveryByteShows)
 
 // --- The program --------------------------------------------------------------
 
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
 // A socket of `type` bound to a free port on 127.0.0.1.
 int BoundSocket(int type, int& port)
 {
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return -1;
-    port = ntohs(a.sin_port);
-    return fd;
+    std::string error;
+    return BindLoopback(type, 0, port, error);
 }
 
 class SoftPeer : public ::testing::Test
@@ -186,7 +172,7 @@ TEST_F(SoftPeer, PrintsEachDatagramOnALineOfItsOwnWithATimeStamp)
     ASSERT_GT(port, 0) << Output();
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
-    const sockaddr_in to = Loopback(port);
+    const sockaddr_in to = LoopbackAddress(port);
     const std::vector<std::string> datagrams = {"#TQ@Connect@StyleZIW", "pend", std::string("a\0b", 3)};
     for (const std::string& d : datagrams)
         ASSERT_EQ(sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to),
@@ -253,7 +239,7 @@ TEST_F(SoftPeer, SendsMessagesAtTheirDelaysAndDecodesTheDualLink)
     // Records from the driver's side: one whole, one in two pieces, then the
     // start of a third and the end of the connection.
     const int link = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in to = Loopback(dualPort);
+    const sockaddr_in to = LoopbackAddress(dualPort);
     ASSERT_EQ(connect(link, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
     const Bytes move = Record(-1, -1, 1, 100, 200);
     const Bytes down = Record(-1, -1, 0, -1, 5);
