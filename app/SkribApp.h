@@ -10,6 +10,7 @@
 #include "NotifyBase.h"
 #include "SkribAppTypes.h"
 #include "SkribOptions.h"
+#include "SidekeyTimerGate.h"
 #include "SkribWorkTypes.h"
 #include "WorkHost.h"
 
@@ -57,6 +58,11 @@ public:
     void OnSend(const char* data, int length) override;
     void SendToClient(const wxString& text) override;
 
+    // The side-key timer's window for the work thread (m_sidekeyGate).
+    bool IsSidekeyTimerRunning() override { return m_sidekeyGate.IsRunning(); }
+    void StopSidekeyTimer() override { m_sidekeyGate.Stop(); }
+    bool ClaimSidekeyExpiry() override { return m_sidekeyGate.Claim(); }
+
     // The work thread for a call from the main thread: the copy keeps it
     // alive for the call, even if the board goes meanwhile (null: none).
     std::shared_ptr<CSkribWorkBase> Work() const;
@@ -84,7 +90,8 @@ public:
     bool IsHeadless() const;
     const CSkribOptions& Options() const { return m_options; }
 
-    // The side-key processor asks whether this timer runs and stops it.
+    // The side-key timer. Only the main thread touches it; the work thread
+    // sees it through m_sidekeyGate.
     wxTimer m_timerSidekey;
 
     // A timer's expiry for the work thread (dropped when there is none).
@@ -110,6 +117,9 @@ private:
     CSkribIPCSock* m_pIPCSock = nullptr;
     CSkribDualSock* m_pDualSock = nullptr;
     std::atomic<bool> m_bBoardActive{false};
+    // Whether the side-key window is open: opened by CreateEvent(
+    // EVENT_SIDEKEY_TIMER), closed by the work thread's stop or the expiry.
+    CSidekeyTimerGate m_sidekeyGate;
 
     wxSingleInstanceChecker m_checker;
     wxLocale* m_pLocale = nullptr;

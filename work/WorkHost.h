@@ -14,4 +14,13 @@ public:
     virtual void SendMsgToSoft(int type) = 0;
     virtual void OnSend(const char* data, int length) = 0;
     virtual void SendToClient(const wxString& text) = 0;
+
+    // The side-key timer (500 ms, one-shot; see CSidekeyTimerGate). Its
+    // window opens with CreateEvent(EVENT_SIDEKEY_TIMER). The side keys ask
+    // whether it is open and close it directly, holding the work thread's
+    // lock; the work thread claims an expiry under the same lock before it
+    // runs the single-press action, and a refused claim drops the expiry.
+    virtual bool IsSidekeyTimerRunning() = 0;
+    virtual void StopSidekeyTimer() = 0;
+    virtual bool ClaimSidekeyExpiry() = 0;
 };
