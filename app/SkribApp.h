@@ -8,9 +8,9 @@
 #pragma once
 
 #include "NotifyBase.h"
+#include "SidekeyTimerGate.h"
 #include "SkribAppTypes.h"
 #include "SkribOptions.h"
-#include "SidekeyTimerGate.h"
 #include "SkribWorkTypes.h"
 #include "WorkHost.h"
 
