@@ -371,6 +371,9 @@ bool CSkribApp::CreateEvent(int type)
 {
     if (type < 0 || type >= static_cast<int>(sizeof kEventCommand / sizeof kEventCommand[0]))
         return false;
+    // The side-key window is open from the request on (see CSidekeyTimerGate).
+    if (type == EVENT_SIDEKEY_TIMER)
+        m_sidekeyGate.RequestStart();
     wxQueueEvent(this, new wxCommandEvent(wxEVT_COMMAND_MENU_SELECTED, kEventCommand[type]));
     return true;
 }
@@ -486,7 +489,11 @@ void CSkribApp::StartTimer(wxCommandEvent& event)
         m_timerRelease.StartOnce(100);
         break;
     case ID_START_SIDEKEY_TIMER:
-        m_timerSidekey.StartOnce(500);
+        // Not started for a window that the work thread closed meanwhile.
+        if (m_sidekeyGate.Arm())
+            m_timerSidekey.StartOnce(500);
+        else
+            m_timerSidekey.Stop();
         break;
     case ID_START_REPRESS_TIMER:
         m_timerRepress.StartOnce(500);
@@ -522,10 +529,13 @@ void CSkribApp::OnTimer(wxTimerEvent& event)
 void CSkribApp::DeliverTimeout(Timeout_Type type)
 {
     std::shared_ptr<CSkribWorkBase> work = Work();
-    if (work)
+    if (work) {
         work->OnTimer(type);
-    else
+    } else {
+        if (type == TIMEOUT_SIDEKEY)
+            m_sidekeyGate.Claim(); // the window closes all the same
         wxLogTrace("workThread", "%s dropped: no work thread", kTimeoutNames[type]);
+    }
 }
 
 void CSkribApp::OnRecv(wxSocketEvent& event)

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "NotifyBase.h"
+#include "SidekeyTimerGate.h"
 #include "SkribAppTypes.h"
 #include "SkribIPCSock.h"
 #include "SkribOptions.h"
@@ -70,6 +71,11 @@ public:
     // The whiteboard application's requests for the work thread (main thread).
     void NotifyWork(ClientNotify_Type kind, int value) override;
 
+    // The side-key timer's window for the work thread (m_sidekeyGate).
+    bool IsSidekeyTimerRunning() override { return m_sidekeyGate.IsRunning(); }
+    void StopSidekeyTimer() override { m_sidekeyGate.Stop(); }
+    bool ClaimSidekeyExpiry() override { return m_sidekeyGate.Claim(); }
+
     // The work thread for a call from the main thread: the copy keeps it
     // alive for the call, even if the board goes meanwhile (null: none).
     std::shared_ptr<CSkribWorkBase> Work() const;
@@ -98,7 +104,8 @@ public:
     bool HasSoftLink() const { return m_pIPCSock != nullptr; }
     const CSkribOptions& Options() const { return m_options; }
 
-    // The side-key processor asks whether this timer runs and stops it.
+    // The side-key timer. Only the main thread touches it; the work thread
+    // sees it through m_sidekeyGate.
     wxTimer m_timerSidekey;
 
     // A timer's expiry for the work thread (dropped when there is none).
@@ -129,6 +136,9 @@ private:
     std::mutex m_linkLock; // see the class comment
     CSkribDualSock* m_pDualSock = nullptr; // main thread only
     std::atomic<bool> m_bBoardActive{false};
+    // Whether the side-key window is open: opened by CreateEvent(
+    // EVENT_SIDEKEY_TIMER), closed by the work thread's stop or the expiry.
+    CSidekeyTimerGate m_sidekeyGate;
 
     wxSingleInstanceChecker m_checker;
     wxLocale* m_pLocale = nullptr;

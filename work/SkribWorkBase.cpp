@@ -4,6 +4,8 @@
 #include "Conversion.h"
 #include "Injection.h"
 #include "MouseCtrl.h"
+#include "OrientProcess.h"
+#include "SidekeyProcess.h"
 #include "SkribLog.h"
 #include "SkribWorkZIW.h"
 #include "SoftLinkFlags.h"
@@ -37,6 +39,13 @@ int CSkribWorkBase::SilenceLimit()
 
 CSkribWorkBase::CSkribWorkBase() = default;
 
+void CSkribWorkBase::SetHost(IWorkHost* host)
+{
+    m_pHost = host;
+    if (m_pSidekey)
+        m_pSidekey->SetHost(host);
+}
+
 CSkribWorkBase::~CSkribWorkBase()
 {
     Stop();
@@ -53,8 +62,21 @@ bool CSkribWorkBase::Init(CDeviceBase* device)
     m_pConversion->Init(width, height);
     m_pMouseCtrl = CMouseCtrlBase::CreateMouseCtrl(m_strName);
     m_pMouseCtrl->ReadConfig();
-    // The calibration collector and the side-key processor are created here
-    // once they exist; until then m_pOrient and m_pSidekey stay null.
+    m_pOrient = new COrientProcess(m_strName);
+    // "fin" after each calibration point, to the settings client.
+    m_pOrient->SetAdvise([this](const wxString& text) {
+        if (m_pHost)
+            m_pHost->SendToClient(text);
+    });
+    m_pSidekey = new CSidekeyProcess(device && device->m_bHadHand, m_strName);
+    m_pSidekey->SetHost(m_pHost);
+    // The back button's single press: a right click where the pointer was
+    // last sent (run with m_mutex held, as every side-key call is).
+    m_pSidekey->SetRightClick([this] {
+        if (m_pMouseCtrl)
+            m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_RCLICK);
+    });
+    m_pSidekey->ReadConfig();
 
     CConfigXML config;
     if (config.open(CONFIG_FILE)) {
@@ -232,18 +254,29 @@ void CSkribWorkBase::SetDualLink(IDualLink* link)
 
 void CSkribWorkBase::OnHadKey(const wxString& name)
 {
-    // Handed to the side-key processor (StartSoftKey) once it exists.
-    SkribLog("board key %s", static_cast<const char*>(name.mb_str()));
+    if (m_pSidekey)
+        m_pSidekey->StartSoftKey(name);
 }
 
 void CSkribWorkBase::OnTimer(Timeout_Type kind)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (kind == TIMEOUT_SIDEKEY) {
+        // The expiry counts only if no press has stopped or restarted the
+        // window meanwhile; claimed under m_mutex, so that it cannot fall
+        // between a press's look at the timer and what the press does.
+        if (m_pHost && !m_pHost->ClaimSidekeyExpiry())
+            return;
+        if (m_pSidekey)
+            m_pSidekey->OnTimer();
+        return;
+    }
     if (!m_pMouseCtrl)
         return;
     switch (kind) {
     case TIMEOUT_RELEASE:
-        // (The calibration collector's touch state is reset here once it exists.)
+        if (m_pOrient)
+            m_pOrient->EndTouch();
         m_iKeyFlag = 0;
         m_pMouseCtrl->MouseAction3(m_scrPoint, MOUSE_ACTION_UP);
         if (m_iState == STATE_NORMAL) {
@@ -254,9 +287,9 @@ void CSkribWorkBase::OnTimer(Timeout_Type kind)
     case TIMEOUT_DUAL_RELEASE:
         m_scrPoint = Convert(m_devPoint);
         m_pMouseCtrl->DualMouseAction(m_scrPoint, MOUSE_ACTION_UP);
+        // Not followed by the side keys' single-press action: that belongs
+        // to the side-key timer's expiry alone and would run twice.
         break;
-    case TIMEOUT_SIDEKEY:
-        break; // the side-key processor's time-out, once it exists
     case TIMEOUT_REPRESS:
         m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_REPRESS);
         break;
@@ -276,13 +309,18 @@ bool CSkribWorkBase::DealClientNotify(ClientNotify_Type kind, int value)
             m_iState = STATE_NORMAL;
         return true;
     case NOTIFY_ORIENT_START:
-        m_iState = STATE_ORIENT; // the collector's run starts here once it exists
-        return true;
-    case NOTIFY_HOTKEY_START:
-        m_iState = STATE_HOTKEY;
-        return true;
+    case NOTIFY_HOTKEY_START: {
+        // A run the collector refuses (see COrientProcess) leaves normal
+        // work, also in place of a run in progress; false tells the caller.
+        const State_Type state = kind == NOTIFY_ORIENT_START ? STATE_ORIENT : STATE_HOTKEY;
+        const bool started = m_pOrient && m_pOrient->InitPara(value, state);
+        m_iState = started ? state : STATE_NORMAL;
+        return started;
+    }
     case NOTIFY_SIDEKEY_RELOAD:
-        return true; // the side-key processor re-reads its switch here once it exists
+        if (m_pSidekey)
+            m_pSidekey->ReadEnable();
+        return true;
     default:
         return false;
     }
@@ -305,6 +343,10 @@ void CSkribWorkBase::Close()
     m_pMouseCtrl = nullptr;
     delete m_pConversion;
     m_pConversion = nullptr;
+    delete m_pOrient;
+    m_pOrient = nullptr;
+    delete m_pSidekey;
+    m_pSidekey = nullptr;
     delete[] m_pBuf;
     m_pBuf = nullptr;
 }

@@ -32,8 +32,8 @@
 class CMouseCtrlBase;
 class IDualLink;
 class CConversionBase;
-class COrientProcess;  // calibration collector (arrives with calibration)
-class CSidekeyProcess; // side keys and hot-key zones (arrive with side keys)
+class COrientProcess;  // calibration collector
+class CSidekeyProcess; // side keys and hot-key zones
 
 class CSkribWorkBase
 {
@@ -49,7 +49,8 @@ public:
 
     // Before Run, on the thread that creates the work thread; takes the device.
     virtual bool Init(CDeviceBase* device);
-    void SetHost(IWorkHost* host) { m_pHost = host; }
+    // The application; set before Init.
+    void SetHost(IWorkHost* host);
 
     // Starts the read loop on its own thread.
     bool Run();
@@ -94,7 +95,7 @@ protected:
     virtual void OnMiddlePressS() {}
     virtual void OnMiddlePressT() {}
 
-    // A key of the board's own hot-key table was pressed.
+    // A key of the board's own hot-key table was pressed: a side-key press.
     virtual void OnHadKey(const wxString& name);
 
     // One report's handling after a full read, under m_mutex.

@@ -3,6 +3,8 @@
 #include "ConfigXML.h"
 #include "Conversion.h"
 #include "MouseCtrl.h"
+#include "OrientProcess.h"
+#include "SidekeyProcess.h"
 #include "SkribAppTypes.h"
 #include "SkribLog.h"
 #include "SoftLinkFlags.h"
@@ -161,21 +163,26 @@ void* CSkribWorkZIW::Entry()
 
 void CSkribWorkZIW::HandleReport(const unsigned char* report)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (report != m_pBuf)
-        memcpy(m_pBuf, report, 64);
-    if (!DataHeadCheck() || !Dev2Scr())
-        return;
-    if (m_iState == STATE_NORMAL) {
-        if (!m_bDual)
-            OnCommon();
-        else if (m_bDualSplit)
-            OnDualSplit();
-        else
-            OnDualCommon();
-    } else {
-        OnOrient();
+    State_Type completed = STATE_NORMAL;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (report != m_pBuf)
+            memcpy(m_pBuf, report, 64);
+        if (!DataHeadCheck() || !Dev2Scr())
+            return;
+        if (m_iState == STATE_NORMAL) {
+            if (!m_bDual)
+                OnCommon();
+            else if (m_bDualSplit)
+                OnDualSplit();
+            else
+                OnDualCommon();
+        } else {
+            completed = OnOrient();
+        }
     }
+    if (completed != STATE_NORMAL)
+        FinishOrient(completed);
 }
 
 void CSkribWorkZIW::OnCommon()
@@ -311,8 +318,11 @@ void CSkribWorkZIW::OnDualSplit()
 
 void CSkribWorkZIW::OnPressT()
 {
-    // The hot-key zones take the report first once the side-key processor
-    // exists (DealSidekey with the truncated device point and m_iKeyFlag).
+    // The hot-key zones take the report first; a touch presses at most one
+    // zone (m_iKeyFlag until the touch ends).
+    if (m_pSidekey &&
+        m_pSidekey->DealSidekey(static_cast<int>(m_devPoint.x), static_cast<int>(m_devPoint.y), m_iKeyFlag))
+        return;
     m_scrPoint = Convert(m_devPoint);
     if (!m_bSendPressVal && !m_bGesture) {
         m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_DOWN);
@@ -348,7 +358,8 @@ void CSkribWorkZIW::OnPressT()
 
 void CSkribWorkZIW::OnReleaseT()
 {
-    // (The calibration collector's touch state is reset here once it exists.)
+    if (m_pOrient)
+        m_pOrient->EndTouch();
     m_iKeyFlag = 0;
     m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_UP);
     m_iPressCount = 0;
@@ -365,12 +376,54 @@ void CSkribWorkZIW::OnReleaseS()
     m_pMouseCtrl->DualMouseAction(m_ptDualScr, MOUSE_ACTION_UP);
 }
 
-void CSkribWorkZIW::OnOrient()
+State_Type CSkribWorkZIW::OnOrient()
 {
-    if (m_iContactState[0] == 0)
-        return; // the collector's touch state is reset here once it exists
+    if (!m_pOrient)
+        return STATE_NORMAL;
+    if (m_iContactState[0] == 0) {
+        m_pOrient->EndTouch();
+        return STATE_NORMAL;
+    }
+    // Any other status counts as touching; the raw device point is collected.
     m_devPoint = wxRealPoint(m_iContactX[0], m_iContactY[0]);
-    // The raw point goes to the calibration collector once it exists.
+    if (!m_pOrient->ReceiveData(m_iContactX[0], m_iContactY[0]))
+        return STATE_NORMAL;
+    return m_pOrient->m_state;
+}
+
+void CSkribWorkZIW::FinishOrient(State_Type completed)
+{
+    // The pauses run without m_mutex: the main thread's time-outs and
+    // notifications are not held up; reports wait in the device's queue.
+    OrientPause(1);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        // The pointer goes to the last touched point without a button.
+        m_scrPoint = Convert(m_devPoint);
+        m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_MOVE);
+    }
+    OrientPause(2);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // The stored points take effect in any case.
+    if (completed == STATE_HOTKEY) {
+        if (m_pSidekey)
+            m_pSidekey->ReadConfig();
+    } else if (m_pConversion) {
+        m_pConversion->Update();
+    }
+    // Back to normal work, unless the run was ended or a new one started
+    // during the pauses.
+    const bool stillComplete = m_pOrient->m_nDotNum > 0 && m_pOrient->m_nCurDot == m_pOrient->m_nDotNum;
+    if (m_iState == completed && stillComplete)
+        m_iState = STATE_NORMAL;
+}
+
+void CSkribWorkZIW::OrientPause(int seconds)
+{
+    // Cut short when the thread is asked to stop.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!TestDestroy() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 bool CSkribWorkZIW::DealClientNotify(ClientNotify_Type type, int value)

@@ -48,7 +48,8 @@ public:
     bool ReadDriverSetData();
 
     // One full report's handling (check, decode, dispatch by state), as the
-    // read loop does it; takes the work thread's lock.
+    // read loop does it; takes the work thread's lock. The report that
+    // completes a calibration run also finishes it (FinishOrient).
     void HandleReport(const unsigned char* report);
 
 protected:
@@ -67,7 +68,16 @@ protected:
     void OnCommon();
     void OnDualCommon();
     void OnDualSplit();
-    void OnOrient();
+    // A report during a calibration run: fed to the collector, or the end
+    // of a touch. The kind of the run when this report completed it, else
+    // STATE_NORMAL.
+    State_Type OnOrient();
+    // After a completed run: pause 1 s, move the pointer to the last touched
+    // point, pause 2 s, reload the conversion or the hot-key zones, and
+    // return to normal work.
+    void FinishOrient(State_Type completed);
+    // The pauses of FinishOrient, in seconds.
+    virtual void OrientPause(int seconds);
 
     int m_bGesture = 0;
     bool m_bSendPressVal = false;

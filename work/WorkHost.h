@@ -19,4 +19,13 @@ public:
     // detached and closed. Called where the thread's notifications arrive.
     virtual bool CreateDualSock(int port) = 0;
     virtual void DestoryDualSock() = 0;
+
+    // The side-key timer (500 ms, one-shot; see CSidekeyTimerGate). Its
+    // window opens with CreateEvent(EVENT_SIDEKEY_TIMER). The side keys ask
+    // whether it is open and close it directly, holding the work thread's
+    // lock; the work thread claims an expiry under the same lock before it
+    // runs the single-press action, and a refused claim drops the expiry.
+    virtual bool IsSidekeyTimerRunning() = 0;
+    virtual void StopSidekeyTimer() = 0;
+    virtual bool ClaimSidekeyExpiry() = 0;
 };

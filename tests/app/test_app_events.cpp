@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -132,6 +133,31 @@ TEST_F(AppEventsTest, ReleaseTimerPostedTwiceFiresOnceAfterTheSecond)
     EXPECT_LT(elapsed, 400);
     PumpFor(250);
     EXPECT_EQ(1u, m_expiries.size());
+}
+
+// The side-key window as the work thread sees it: open from the start
+// request on, closed by the expiry; a window closed before the main thread
+// handled its start event does not start the timer.
+TEST_F(AppEventsTest, SidekeyWindowFollowsRequestsStopsAndExpiry)
+{
+    ASSERT_TRUE(m_app->CreateEvent(EVENT_SIDEKEY_TIMER));
+    EXPECT_TRUE(m_app->IsSidekeyTimerRunning()) << "open before the main thread handled the event";
+    ASSERT_TRUE(PumpUntil([&] { return !m_expiries.empty(); }, 5000));
+    EXPECT_EQ(6005, m_expiries[0].id);
+    EXPECT_FALSE(m_app->IsSidekeyTimerRunning()) << "closed by the expiry";
+
+    int starts = 0;
+    m_app->Bind(wxEVT_MENU, [&](wxCommandEvent& event) {
+        starts += event.GetId() == 6008;
+        event.Skip();
+    });
+    m_expiries.clear();
+    ASSERT_TRUE(m_app->CreateEvent(EVENT_SIDEKEY_TIMER));
+    std::thread([&] { m_app->StopSidekeyTimer(); }).join(); // as the work thread does
+    EXPECT_FALSE(m_app->IsSidekeyTimerRunning());
+    ASSERT_TRUE(PumpUntil([&] { return starts == 1; }, 5000));
+    EXPECT_FALSE(m_app->m_timerSidekey.IsRunning()) << "the start event came after the stop";
+    EXPECT_TRUE(m_expiries.empty());
 }
 
 TEST_F(AppEventsTest, ValuesOutsideTheTablePostNothing)

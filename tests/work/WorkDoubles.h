@@ -3,6 +3,8 @@
 #pragma once
 
 #include "MouseCtrl.h"
+#include "SidekeyTimerGate.h"
+#include "SkribAppTypes.h"
 #include "WorkHost.h"
 
 #include <mutex>
@@ -46,12 +48,23 @@ private:
 };
 
 // SendConnectToSoft(true) stands for "Connect" and "IsStart".
+//
+// The side-key timer is a controllable one: starting it (the event
+// EVENT_SIDEKEY_TIMER, not logged) opens its window as the application does
+// once its main thread has handled the event; a test lets it expire by
+// calling the work thread's OnTimer(TIMEOUT_SIDEKEY), as the application's
+// timer does.
 class CRecordingHost : public IWorkHost
 {
 public:
     explicit CRecordingHost(CEventLog& log) : m_log(log) {}
     bool CreateEvent(int type) override
     {
+        if (type == EVENT_SIDEKEY_TIMER) {
+            m_timer.RequestStart();
+            m_timer.Arm();
+            return true;
+        }
         m_log.Add("event " + std::to_string(type));
         return true;
     }
@@ -65,7 +78,11 @@ public:
         return true;
     }
     void DestoryDualSock() override { m_log.Add("dualsock closed"); }
+    bool IsSidekeyTimerRunning() override { return m_timer.IsRunning(); }
+    void StopSidekeyTimer() override { m_timer.Stop(); }
+    bool ClaimSidekeyExpiry() override { return m_timer.Claim(); }
 
 private:
     CEventLog& m_log;
+    CSidekeyTimerGate m_timer;
 };

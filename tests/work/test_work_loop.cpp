@@ -146,7 +146,11 @@ protected:
         m_log.Add("releaseT");
         m_pMouseCtrl->MouseAction(m_scrPoint, MOUSE_ACTION_UP);
     }
-    void OnHadKey(const wxString& name) override { m_log.Add("key " + name.ToStdString()); }
+    void OnHadKey(const wxString& name) override
+    {
+        m_log.Add("key " + name.ToStdString());
+        CSkribWorkBase::OnHadKey(name); // a side-key press
+    }
 
 private:
     CEventLog& m_log;
@@ -245,7 +249,9 @@ TEST_F(WorkLoopTest, ReportCheckAndDispatch)
     Bytes bad = Report(0);
     bad[7] ^= 1;
     Play({Report(10, 0x33), Report(10, 0x44), bad, Report(0)});
-    const std::vector<std::string> expected = {"connect", "key save", "pressT", "move 0,0", "ldown"};
+    // The side-key timer's expiry sends the key's single press.
+    m_work->OnTimer(TIMEOUT_SIDEKEY);
+    const std::vector<std::string> expected = {"connect", "key save", "pressT", "move 0,0", "ldown", "save"};
     EXPECT_EQ(expected, m_log.Snapshot());
 }
 
