@@ -361,6 +361,39 @@ TEST_F(ZiwEndToEnd, UnplugWithdrawsTheBoardAndClosesTheLinkASecondLater)
     ExpectNoDatagram(300);
 }
 
+TEST_F(ZiwEndToEnd, HotKeyZonesSendTheirCodesInsteadOfPressing)
+{
+    // Zones far from the origin (the other 26 centres stay at 0,0): "anew"
+    // is key 0, "bpen" key 5, each 300 device units to either side.
+    Configure([](CConfigXML& c) {
+        wxPoint keys[28];
+        keys[0] = wxPoint(30000, 30000);
+        keys[5] = wxPoint(26000, 30000);
+        c.writeDot("SkribWorkZIW", "HOTKEY", "key", 28, keys);
+        c.writeInt("SkribWorkZIW", "Flag", "Enable_Soft_Sidekey", 1);
+    });
+    StartWithBoard();
+
+    // One touch: "anew" when the side-key window closes; no pointer press.
+    Board(Frame({Contact(30100, 29800)}));
+    Board(Frame({Contact(30150, 29850)}));
+    Lift();
+    EXPECT_EQ("anew", NextDatagram()) << Log();
+    // Two touches within the window: the pen's double code, once.
+    for (int i = 0; i < 2; ++i) {
+        Board(Frame({Contact(26000, 30000)}));
+        Lift();
+    }
+    EXPECT_EQ("bped", NextDatagram()) << Log();
+    ExpectNoDatagram(800);
+    // Off the zones the board is a pointer again; the first pointer event
+    // seen at all is this press.
+    Board(Frame({Contact(16000, 16000)}));
+    Lift();
+    const wxPoint p = Screen(16000, 16000);
+    EXPECT_EQ((std::vector<Seen>{Motion(p, false), Press(p), Release(p)}), Pointer(3)) << Log();
+}
+
 // The dual-user link's next record (false when none came).
 bool NextRecord(int fd, DualRecord& record, int timeoutMs = 10000)
 {
