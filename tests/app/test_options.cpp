@@ -28,6 +28,12 @@ TEST(Options, DefaultsAndOverrides)
     EXPECT_EQ("uinput", options.inject);
     EXPECT_EQ(1440, options.screenWidth);
     EXPECT_EQ(900, options.screenHeight);
+    EXPECT_FALSE(options.matchHid);
+
+    const char* byHid[] = {"SkribZIW", "--match-hid"};
+    CSkribOptions hidOptions;
+    ASSERT_TRUE(ParseOptions(2, byHid, hidOptions, error)) << error;
+    EXPECT_TRUE(hidOptions.matchHid);
 }
 
 TEST(Options, RejectsUnknownOptionsAndMissingValues)
@@ -43,6 +49,7 @@ TEST(Options, RejectsUnknownOptionsAndMissingValues)
         {"SkribZIW", "--inject", "wayland"},
         {"SkribZIW", "--screen", "1920"},
         {"SkribZIW", "--screen", "0x1080"},
+        {"SkribZIW", "--match-hid", "--device", "/dev/hidraw0"},
     };
     for (const auto& argv : bad) {
         CSkribOptions options;

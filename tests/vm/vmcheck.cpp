@@ -1,10 +1,14 @@
 // skrib-vmcheck: the driver against a real kernel. tests/vm/run.sh boots a
 // virtual machine whose /init runs this program. It plugs a simulated ZIW
-// board in through uhid, starts the real SkribZIW on the board's hidraw node
-// (headless, uinput injection), plays touches and reads the driver's
-// virtual pointer back from evdev; then a silence, an unplug and a replug,
-// and the driver's stop. One line per check, then
-// "VMCHECK passed=N failed=M".
+// board in through uhid, starts the real SkribZIW (headless, uinput
+// injection), plays touches and reads the driver's virtual pointer back from
+// evdev; then an unplug, a replug and the driver's stop. It does so twice,
+// once for each way a driver can find a board that has no USB parent:
+// - [node] the board's hidraw node named with --device: arrival, a one- and
+//   a two-contact stroke, a silence and the board's return, unplug, replug;
+// - [hid] --match-hid, the device table matched against the HID identity of
+//   hidraw nodes: arrival, a stroke, unplug, replug.
+// One line per check, then "VMCHECK passed=N failed=M".
 //
 // Expected pointer positions come from the real conversion and pointer
 // engine with the settings of the driver's working folder, fed with the
@@ -62,10 +66,11 @@ public:
         const double at = std::chrono::duration<double>(Clock::now() - m_start).count();
         if (ok) {
             ++m_passed;
-            printf("ok   %6.2f s  %s\n", at, what.c_str());
+            printf("ok   %6.2f s  %s%s\n", at, m_tag.c_str(), what.c_str());
         } else {
             ++m_failed;
-            printf("FAIL %6.2f s  %s%s%s\n", at, what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+            printf("FAIL %6.2f s  %s%s%s%s\n", at, m_tag.c_str(), what.c_str(), detail.empty() ? "" : ": ",
+                   detail.c_str());
         }
         fflush(stdout);
         return ok;
@@ -73,8 +78,11 @@ public:
     int Passed() const { return m_passed; }
     int Failed() const { return m_failed; }
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+    // Put before the checks that follow ("[node] ").
+    void Tag(const std::string& tag) { m_tag = tag; }
 
 private:
+    std::string m_tag;
     Clock::time_point m_start = Clock::now();
     int m_passed = 0;
     int m_failed = 0;
@@ -204,8 +212,10 @@ struct Served
 class CScenario
 {
 public:
-    CScenario(const Options& options, CChecks& check)
-        : m_options(options), m_check(check), m_conversion(CConversionBase::CreateConversion(kFamily))
+    // `matchHid`: the driver finds the board with --match-hid, else with --device.
+    CScenario(const Options& options, CChecks& check, bool matchHid)
+        : m_options(options), m_check(check), m_bMatchHid(matchHid),
+          m_conversion(CConversionBase::CreateConversion(kFamily))
     {
         m_conversion->Init(options.width, options.height);
     }
@@ -220,6 +230,7 @@ private:
 
     const Options& m_options;
     CChecks& m_check;
+    bool m_bMatchHid;
     std::unique_ptr<CConversionBase> m_conversion;
     CZiwReportEncoder m_encoder;
     CUhidBoard m_board;
@@ -242,10 +253,12 @@ bool CScenario::Plug(const char* when)
     if (!m_check(!node.empty(), std::string(when) + ": the kernel makes a hidraw node for the board"))
         return false;
     printf("     board node %s at %s\n", node.c_str(), sysPath.c_str());
-    if (m_node.empty())
+    if (m_node.empty() || m_bMatchHid)
         m_node = node;
-    // The driver serves the node named on its command line.
-    return m_check(node == m_node, std::string(when) + ": the board's node is " + m_node, "it is " + node);
+    // A driver given the node serves that node only: the board must come
+    // back under its name (the kernel reuses it once the old one is closed).
+    return m_bMatchHid ||
+           m_check(node == m_node, std::string(when) + ": the board's node is " + m_node, "it is " + node);
 }
 
 bool CScenario::Arrival(const char* when, Served& served)
@@ -323,34 +336,46 @@ int CScenario::Run()
     // 1. The board is there before the driver starts.
     if (!Plug("plug"))
         return 1;
-    const std::vector<std::string> argv = {m_options.driver, "--workdir", m_options.workDir, "--lockdir", "/tmp",
-                                           "--device", m_node, "--driver-type", "16", "--inject", "uinput",
-                                           "--screen",
-                                           std::to_string(m_options.width) + "x" + std::to_string(m_options.height),
-                                           "--headless"};
+    std::vector<std::string> argv = {m_options.driver, "--workdir", m_options.workDir, "--lockdir", "/tmp",
+                                     "--inject", "uinput", "--screen",
+                                     std::to_string(m_options.width) + "x" + std::to_string(m_options.height),
+                                     "--headless"};
+    if (m_bMatchHid)
+        argv.push_back("--match-hid");
+    else
+        argv.insert(argv.end(), {"--device", m_node, "--driver-type", "16"});
     if (!m_check(m_driver.Start(argv, {{"DISPLAY", ""}}, m_options.log), "the driver starts"))
         return 1;
 
-    // 2. Arrival and two strokes.
+    // 2. Arrival and the strokes.
     {
         Served served;
         if (!Arrival("arrival", served))
             return 1;
         Play("one-contact stroke", Touch(Stroke({6000, 8000}, {26000, 12000}, 16)), served);
-        Play("two-contact stroke",
-             Touch(Stroke({8000, 20000}, {12000, 24000}, 12), Stroke({16000, 20000}, {20000, 24000}, 12)), served);
+        if (!m_bMatchHid) {
+            Play("two-contact stroke",
+                 Touch(Stroke({8000, 20000}, {12000, 24000}, 12), Stroke({16000, 20000}, {20000, 24000}, 12)),
+                 served);
 
-        // 3. A silence: the driver asks the board to connect again, and
-        // takes it back when it speaks.
-        const size_t before = m_board.State().outputs.size();
-        const bool asked =
-            m_board.WaitFor([&](const UhidState& s) { return s.outputs.size() > before; }, 6000);
-        const UhidState state = m_board.State();
-        bool connect = asked;
-        for (size_t i = before; i < state.outputs.size(); ++i)
-            connect = connect && state.outputs[i].bytes == CZiwReportEncoder::ConnectCommand();
-        m_check(connect, "silence: the driver sends the connect command again to the silent board");
-        Play("after the silence", Touch(Stroke({28000, 28000}, {20000, 26000}, 12)), served);
+            // 3. A silence: the driver asks the board to connect again, and
+            // takes it back when it speaks.
+            const size_t before = m_board.State().outputs.size();
+            const Clock::time_point quiet = Clock::now();
+            const bool asked =
+                m_board.WaitFor([&](const UhidState& s) { return s.outputs.size() > before; }, 6000);
+            const double after = std::chrono::duration<double>(Clock::now() - quiet).count();
+            const UhidState state = m_board.State();
+            bool connect = asked;
+            for (size_t i = before; i < state.outputs.size(); ++i)
+                connect = connect && state.outputs[i].bytes == CZiwReportEncoder::ConnectCommand();
+            // Not before a whole read wait (1 s) has passed in silence.
+            m_check(connect && after >= 1.0,
+                    "silence: the driver sends the connect command again to the silent board",
+                    asked ? "after " + std::to_string(after) + " s" : "nothing came");
+            printf("     asked again after %.2f s of silence\n", after);
+            Play("after the silence", Touch(Stroke({28000, 28000}, {20000, 26000}, 12)), served);
+        }
 
         // 4. Unplug.
         m_board.Destroy();
@@ -417,11 +442,13 @@ int main(int argc, char** argv)
         return 2;
     }
     CChecks check;
-    {
-        CScenario scenario(options, check);
+    for (bool matchHid : {false, true}) {
+        check.Tag(matchHid ? "[hid]  " : "[node] ");
+        CScenario scenario(options, check, matchHid);
         if (scenario.Run() != 0)
             check(false, "the scenario stopped early");
     }
+    check.Tag("");
     if (check.Failed() > 0) {
         printf("---- driver output (%s)\n%s\n----\n", options.log.c_str(), ReadText(options.log).c_str());
     }
