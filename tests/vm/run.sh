@@ -44,53 +44,56 @@ bash tools/deps.sh qemu-system-x86 busybox-static cpio xz-utils
 cmake --build "$build" -j"$(nproc)" --target SkribZIW skrib-vmcheck >/dev/null
 
 # --- The kernel: Debian's package, downloaded once ---------------------------
+# A kernel prepared before is used as it is (no package look-up); delete
+# the cache to take Debian's current one.
 cache="$build/vm-cache"
 mkdir -p "$cache"
-kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}') || true
-if [ -z "$kpkg" ]; then
-  apt-get update -qq >/dev/null 2>&1 || true
+kdir=""
+for d in $(ls -dt "$cache"/linux-image-*/ 2>/dev/null); do
+  [ -f "$d/ready" ] && { kdir=${d%/}; break; }
+done
+if [ -z "$kdir" ]; then
   kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}') || true
-fi
-deb=""
-[ -n "$kpkg" ] && deb=$(ls "$cache/${kpkg}"_*.deb 2>/dev/null | head -n1) || true
-if [ -z "$deb" ] && [ -n "$kpkg" ]; then
-  echo "vm: downloading $kpkg"
-  (cd "$cache" && apt-get -q -o APT::Sandbox::User=root download "$kpkg" >/dev/null) || true
-  deb=$(ls "$cache/${kpkg}"_*.deb 2>/dev/null | head -n1) || true
-fi
-if [ -z "$deb" ]; then # no package index or no network: any kernel downloaded before
-  deb=$(ls -t "$cache"/linux-image-*.deb 2>/dev/null | head -n1) || true
-fi
-if [ -z "$deb" ]; then
-  echo "vm: no kernel package (apt-get download linux-image-amd64's kernel failed)" >&2
-  echo "0 passed, 1 failed"
-  exit 1
-fi
-
-kdir="$cache/$(basename "$deb" .deb)"
-if [ ! -f "$kdir/ready" ]; then
-  rm -rf "$kdir" && mkdir -p "$kdir/x" "$kdir/modules"
-  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kdir/x" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/hid/*' './lib/modules/*/kernel/drivers/input/*'
-  for m in "${modules[@]}"; do
-    ko=$(find "$kdir/x/lib/modules" -name "$m.ko" | head -n1)
-    [ -n "$ko" ] || { echo "vm: module $m not in $deb" >&2; exit 1; }
-    cp "$ko" "$kdir/modules/"
-  done
-  # QEMU boots the uncompressed kernel straight at its PVH entry, much
-  # faster than the compressed bzImage: take it out of the bzImage (an xz
-  # payload at payload_offset, after the setup sectors).
-  vmlinuz=$(ls "$kdir"/x/boot/vmlinuz-*)
-  setup=$(od -An -tu1 -j 0x1f1 -N1 "$vmlinuz" | tr -d ' ')
-  poff=$(od -An -tu4 -j 0x248 -N4 "$vmlinuz" | tr -d ' ')
-  plen=$(od -An -tu4 -j 0x24c -N4 "$vmlinuz" | tr -d ' ')
-  dd if="$vmlinuz" iflag=skip_bytes,count_bytes skip=$(( (setup + 1) * 512 + poff )) count="$plen" bs=1M status=none |
-    xz -dc --single-stream >"$kdir/vmlinux" 2>/dev/null || true
-  if [ "$(head -c 4 "$kdir/vmlinux" | od -An -tx1 | tr -d ' ')" != 7f454c46 ]; then
-    echo "vm: no ELF kernel in the bzImage's payload; booting the bzImage (slower)"
-    cp "$vmlinuz" "$kdir/vmlinux"
+  if [ -z "$kpkg" ]; then
+    apt-get update -qq >/dev/null 2>&1 || true
+    kpkg=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}') || true
   fi
-  rm -rf "$kdir/x"
-  touch "$kdir/ready"
+  deb=""
+  if [ -n "$kpkg" ]; then
+    echo "vm: downloading $kpkg"
+    (cd "$cache" && apt-get -q -o APT::Sandbox::User=root download "$kpkg" >/dev/null) || true
+    deb=$(ls "$cache/${kpkg}"_*.deb 2>/dev/null | head -n1) || true
+  fi
+  if [ -z "$deb" ]; then
+    echo "vm: no kernel package (apt-get download of linux-image-amd64's kernel failed)" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  kdir="$cache/$(basename "$deb" .deb)"
+  if [ ! -f "$kdir/ready" ]; then
+    rm -rf "$kdir" && mkdir -p "$kdir/x" "$kdir/modules"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kdir/x" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/hid/*' './lib/modules/*/kernel/drivers/input/*'
+    for m in "${modules[@]}"; do
+      ko=$(find "$kdir/x/lib/modules" -name "$m.ko" | head -n1)
+      [ -n "$ko" ] || { echo "vm: module $m not in $deb" >&2; echo "0 passed, 1 failed"; exit 1; }
+      cp "$ko" "$kdir/modules/"
+    done
+    # QEMU boots the uncompressed kernel straight at its PVH entry, much
+    # faster than the compressed bzImage: take it out of the bzImage (an xz
+    # payload at payload_offset, after the setup sectors).
+    vmlinuz=$(ls "$kdir"/x/boot/vmlinuz-*)
+    setup=$(od -An -tu1 -j 0x1f1 -N1 "$vmlinuz" | tr -d ' ')
+    poff=$(od -An -tu4 -j 0x248 -N4 "$vmlinuz" | tr -d ' ')
+    plen=$(od -An -tu4 -j 0x24c -N4 "$vmlinuz" | tr -d ' ')
+    dd if="$vmlinuz" iflag=skip_bytes,count_bytes skip=$(( (setup + 1) * 512 + poff )) count="$plen" bs=1M status=none |
+      xz -dc --single-stream >"$kdir/vmlinux" 2>/dev/null || true
+    if [ "$(head -c 4 "$kdir/vmlinux" | od -An -tx1 | tr -d ' ')" != 7f454c46 ]; then
+      echo "vm: no ELF kernel in the bzImage's payload; booting the bzImage (slower)"
+      cp "$vmlinuz" "$kdir/vmlinux"
+    fi
+    rm -rf "$kdir/x"
+    touch "$kdir/ready"
+  fi
 fi
 
 # --- The initramfs -----------------------------------------------------------
@@ -109,7 +112,7 @@ done
 sed -e "s/@MODULES@/${modules[*]}/" tests/vm/init.sh >"$img/init"
 chmod +x "$img/init"
 (cd "$img" && find . | cpio -o -H newc --quiet) >"$build/vm-initrd.cpio"
-echo "vm: kernel $(basename "$deb"), initramfs $(du -m "$build/vm-initrd.cpio" | cut -f1) MB, prepared in $(elapsed "$start") s"
+echo "vm: kernel ${kdir##*/}, initramfs $(du -m "$build/vm-initrd.cpio" | cut -f1) MB, prepared in $(elapsed "$start") s"
 
 # --- Boots -------------------------------------------------------------------
 passed=0 failed=0 clean=0
