@@ -6,6 +6,7 @@ export PATH=/bin HOME=/tmp
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+ip link set lo up # the driver's local links (no other network)
 echo "VMBOOT $(cut -d' ' -f1 /proc/uptime) s after the kernel started"
 for m in @MODULES@; do
   insmod "/lib/modules/$m.ko" || echo "FAIL insmod $m"
