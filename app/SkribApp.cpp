@@ -227,6 +227,7 @@ bool CSkribApp::CreateDevNotify()
     ManualDevice manual;
     manual.node = m_options.device;
     manual.driverType = m_options.driverType;
+    manual.matchHid = m_options.matchHid;
     m_pNotify = CSkribNotifyBase::CreateNotify(this, manual);
     if (m_pNotify && m_pNotify->Init() && m_pNotify->Start())
         return true;

@@ -26,6 +26,10 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
             options.headless = true;
             continue;
         }
+        if (strcmp(arg, "--match-hid") == 0) {
+            options.matchHid = true;
+            continue;
+        }
         if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
             options.help = true;
             continue;
@@ -78,6 +82,10 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
         }
         options.*(match->field) = argv[++i];
     }
+    if (options.matchHid && !options.device.empty()) {
+        error = "--match-hid and --device exclude each other";
+        return false;
+    }
     const std::string kinds[] = {"auto", "xtest", "uinput", "none"};
     if (std::find(std::begin(kinds), std::end(kinds), options.inject) == std::end(kinds)) {
         error = "--inject takes auto, xtest, uinput or none";
@@ -89,7 +97,7 @@ bool ParseOptions(int argc, const char* const* argv, CSkribOptions& options, std
 const char* OptionsUsage()
 {
     return "usage: SkribZIW [--workdir DIR] [--lockdir DIR] [--board-app PATH] [--board-app2 PATH]\n"
-           "                [--orient-app PATH] [--device /dev/hidrawN [--driver-type N]]\n"
+           "                [--orient-app PATH] [--device /dev/hidrawN [--driver-type N] | --match-hid]\n"
            "                [--inject auto|xtest|uinput|none] [--screen WxH] [--headless]\n"
            "                [--soft-port N] [--soft-peer-port N]\n"
            "  --workdir DIR      working folder holding Config/config.xml and LANG/ (default \"" SKRIB_DEFAULT_WORKDIR "\")\n"
@@ -99,6 +107,8 @@ const char* OptionsUsage()
            "  --orient-app PATH  calibration application (default: Orient.app next to the driver)\n"
            "  --device NODE      serve this hidraw node, without the device table and the hub rule\n"
            "  --driver-type N    family of the board given with --device (default 16, the ZIW board)\n"
+           "  --match-hid        find the boards of the device table by the identity of their HID\n"
+           "                     device, without USB parent and hub rule (virtual boards, uhid)\n"
            "  --inject KIND      pointer injection: xtest (X display), uinput (/dev/uinput), none;\n"
            "                     auto (default) takes XTest when an X display answers, else uinput\n"
            "  --screen WxH       screen size for the uinput pointer (default 1920x1080)\n"

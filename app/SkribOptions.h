@@ -14,6 +14,7 @@ struct CSkribOptions
     std::string boardApp1;                       // --board-app2 PATH (second place)
     std::string orientApp;                       // --orient-app PATH (calibration application)
     std::string device;                          // --device /dev/hidrawN: serve this node as given
+    bool matchHid = false;                       // --match-hid: find table boards by their HID identity
     int driverType = 16;                         // --driver-type N: its family (default the ZIW board)
     std::string inject = "auto";                 // --inject auto|xtest|uinput|none
     int screenWidth = 1920, screenHeight = 1080; // --screen WxH: the screen of the uinput pointer

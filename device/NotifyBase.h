@@ -23,11 +23,16 @@ public:
     virtual bool DestoryWorkThread(const tagDevice_Info& info) = 0;
 };
 
-// A board given by hand instead of the table and the bus rules.
+// A board given by hand instead of the table and the bus rules, or the
+// table's boards found by their HID identity alone.
 struct ManualDevice
 {
     std::string node; // "/dev/hidrawN"; empty: none
     int driverType = DRIVER_ZIW;
+    // Without a node: follow hidraw nodes whose HID device carries a table
+    // entry's vendor and product (HID_ID), whatever bus they are on and
+    // without the hub rule. For boards without a USB parent (uhid).
+    bool matchHid = false;
 };
 
 class CSkribNotifyBase

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs the Debian packages that building, running and testing the driver
-# need, when some are missing. Sourced or run by the other scripts.
+# need, when some are missing. Run by the other scripts; extra package names
+# given as arguments are installed as well (tests/vm/run.sh names its own).
 set -euo pipefail
 
 SKRIB_PACKAGES=(
@@ -8,6 +9,7 @@ SKRIB_PACKAGES=(
   libwxgtk3.2-dev libtinyxml-dev libx11-dev libxtst-dev libudev-dev
   libgtest-dev libbenchmark-dev xvfb fonts-dejavu-core umockdev libumockdev-dev
 )
+SKRIB_PACKAGES+=("$@")
 
 missing=()
 for p in "${SKRIB_PACKAGES[@]}"; do

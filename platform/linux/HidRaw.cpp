@@ -18,8 +18,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-
 bool ParseHidId(const char* hidId, int& vid, int& pid)
 {
     unsigned bus = 0, v = 0, p = 0;
@@ -29,6 +27,8 @@ bool ParseHidId(const char* hidId, int& vid, int& pid)
     pid = static_cast<int>(p);
     return true;
 }
+
+namespace {
 
 std::vector<unsigned char> ReadDescriptor(const std::string& hidSysPath, const std::string& devNode)
 {

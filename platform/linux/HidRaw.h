@@ -18,6 +18,9 @@ struct HidrawNode
     std::vector<unsigned char> descriptor; // report descriptor bytes
 };
 
+// Vendor and product from a hid device's HID_ID ("0003:00001477:00001223").
+bool ParseHidId(const char* hidId, int& vid, int& pid);
+
 // The hidraw nodes whose "hid" parent carries vendor `vid` and product `pid`
 // (HID_ID), one per HID interface, in interface order. With `usbSysPath`,
 // only nodes below that USB device count.

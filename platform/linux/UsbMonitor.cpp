@@ -1,5 +1,6 @@
 #include "UsbMonitor.h"
 
+#include "HidRaw.h"
 #include "SkribLog.h"
 #include "UsbLocation.h"
 
@@ -75,7 +76,7 @@ bool CSkribNotifyUdev::Start()
         Stop();
         return false;
     }
-    if (m_manual.node.empty())
+    if (FollowsUsb())
         udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "usb", "usb_device");
     else
         udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr);
@@ -112,7 +113,7 @@ void CSkribNotifyUdev::Run()
 {
     // The devices present at start.
     udev_enumerate* e = udev_enumerate_new(m_pUdev);
-    if (m_manual.node.empty()) {
+    if (FollowsUsb()) {
         udev_enumerate_add_match_subsystem(e, "usb");
         udev_enumerate_add_match_property(e, "DEVTYPE", "usb_device");
     } else {
@@ -125,12 +126,12 @@ void CSkribNotifyUdev::Run()
         udev_device* dev = udev_device_new_from_syspath(m_pUdev, udev_list_entry_get_name(entry));
         if (!dev)
             continue;
-        if (m_manual.node.empty()) {
-            if (!m_bActive)
-                OnProcess(dev);
-        } else {
+        if (!m_manual.node.empty())
             OnManual(dev, "add");
-        }
+        else if (m_manual.matchHid)
+            OnHid(dev, "add");
+        else if (!m_bActive)
+            OnProcess(dev);
         udev_device_unref(dev);
         ++m_handled;
     }
@@ -153,6 +154,8 @@ void CSkribNotifyUdev::Run()
         action = action ? action : "";
         if (!m_manual.node.empty()) {
             OnManual(dev, action);
+        } else if (m_manual.matchHid) {
+            OnHid(dev, action);
         } else if (strcmp(action, "add") == 0) {
             // While a board is served, arrivals are skipped for good.
             if (!m_bActive)
@@ -222,6 +225,40 @@ void CSkribNotifyUdev::OnManual(udev_device* dev, const char* action)
         }
     } else if (strcmp(action, "remove") == 0 && m_bActive && m_servedSysPath == udev_device_get_syspath(dev)) {
         processRemove();
+    }
+}
+
+void CSkribNotifyUdev::OnHid(udev_device* dev, const char* action)
+{
+    const char* sysPath = udev_device_get_syspath(dev);
+    if (strcmp(action, "remove") == 0) {
+        // The node is gone from sysfs: it is known by its path alone.
+        if (m_bActive && m_servedSysPath == sysPath)
+            processRemove();
+        return;
+    }
+    if (strcmp(action, "add") != 0 || m_bActive)
+        return;
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(dev, "hid", nullptr);
+    int vid = 0, pid = 0;
+    if (!hid || !ParseHidId(udev_device_get_property_value(hid, "HID_ID"), vid, pid))
+        return;
+    for (const tagDevice_Info& row : m_devices) {
+        if (row.vid != vid || row.pid != pid || row.devType != DEVICE_HID)
+            continue;
+        tagDevice_Info info = row;
+        memset(m_location, 0, sizeof m_location);
+        snprintf(m_location, sizeof m_location, "%s", udev_device_get_sysname(hid));
+        // The device finds its node below the HID device, as below a USB board.
+        m_service = udev_device_get_syspath(hid);
+        info.location = m_location;
+        info.service = m_service.c_str();
+        SkribLog("board %04x:%04x at HID device %s (matched by its HID identity)", vid, pid, m_location);
+        if (OnAdd(info)) {
+            m_bActive = true;
+            m_servedSysPath = sysPath;
+        }
+        return; // only the first matching entry is tried
     }
 }
 

@@ -1,6 +1,8 @@
 // The hot-plug monitor on Linux: a thread that follows USB devices through
 // libudev, applies the bus position rules, offers a supported board to
-// OnAdd and reports its removal to OnRemove.
+// OnAdd and reports its removal to OnRemove. With a node given by hand it
+// follows that hidraw node instead; with ManualDevice::matchHid it follows
+// hidraw nodes by their HID device's identity (boards without USB parent).
 #pragma once
 
 #include "NotifyBase.h"
@@ -32,6 +34,10 @@ private:
     void Run();
     void OnProcess(udev_device* dev);
     void OnManual(udev_device* dev, const char* action);
+    // --match-hid: a hidraw node whose HID device is a table entry.
+    void OnHid(udev_device* dev, const char* action);
+    // USB devices are followed (the table with the hub rule), not hidraw nodes.
+    bool FollowsUsb() const { return m_manual.node.empty() && !m_manual.matchHid; }
     bool processRemove();
 
     ManualDevice m_manual;

@@ -32,6 +32,12 @@ TEST(Options, DefaultsAndOverrides)
     EXPECT_EQ(20000, options.softPeerPort);
     EXPECT_EQ(9999, defaults.softPort);
     EXPECT_EQ(10000, defaults.softPeerPort);
+    EXPECT_FALSE(options.matchHid);
+
+    const char* byHid[] = {"SkribZIW", "--match-hid"};
+    CSkribOptions hidOptions;
+    ASSERT_TRUE(ParseOptions(2, byHid, hidOptions, error)) << error;
+    EXPECT_TRUE(hidOptions.matchHid);
 }
 
 TEST(Options, RejectsUnknownOptionsAndMissingValues)
@@ -50,6 +56,7 @@ TEST(Options, RejectsUnknownOptionsAndMissingValues)
         {"SkribZIW", "--soft-port", "0"},
         {"SkribZIW", "--soft-peer-port", "65536"},
         {"SkribZIW", "--soft-port"},
+        {"SkribZIW", "--match-hid", "--device", "/dev/hidraw0"},
     };
     for (const auto& argv : bad) {
         CSkribOptions options;

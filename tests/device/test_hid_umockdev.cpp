@@ -333,4 +333,47 @@ TEST_F(HidBoardTest, NodeGivenByHandIsServedWithoutUsbParent)
     EXPECT_EQ(-1, device->ReadDirect(got.data(), 64));
 }
 
+// --match-hid: boards without a USB parent, found by the HID identity of
+// their hidraw node's HID device, followed through unplug and replug.
+TEST_F(HidBoardTest, BoardWithoutUsbParentIsFollowedByItsHidIdentity)
+{
+    const auto uhidBoard = [](const std::string& hid, const std::string& raw, const char* hidId) {
+        return "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:" + hidId +
+               "\nH: report_descriptor=" + kMockInOutDescriptor + "\n\nP: " + hid + "/hidraw/" + raw + "\nN: " + raw +
+               "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + raw + "\n\n";
+    };
+    const std::string uhid = "/devices/virtual/misc/uhid/";
+    Add(uhidBoard(uhid + "0003:1477:9999.0005", "hidraw5", "00001477:00009999")); // not in the table
+    const std::string hid = uhid + "0003:1477:1223.0007";
+    Add(uhidBoard(hid, "hidraw7", "00001477:00001223"));
+    ManualDevice byHid;
+    byHid.matchHid = true;
+    StartMonitor(byHid);
+
+    ASSERT_TRUE(WaitFor([&] { return m_host.Added() == 1; }, 10000));
+    EXPECT_EQ("0003:1477:1223.0007", m_host.m_locations[0]);
+    CDeviceBase* device = m_host.m_devices[0];
+    EXPECT_STREQ(("/sys" + hid).c_str(), device->Info().service);
+    WriteNode(NodeFd("/dev/hidraw7"), Report(0x02, 1));
+    Bytes got;
+    ASSERT_EQ(64, ReadReport(device, got));
+    EXPECT_EQ(Report(0x02, 1), got);
+
+    Uevent(hid + "/hidraw/hidraw7", "remove");
+    umockdev_testbed_remove_device(m_testbed, ("/sys" + hid + "/hidraw/hidraw7").c_str());
+    umockdev_testbed_remove_device(m_testbed, ("/sys" + hid).c_str());
+    ASSERT_TRUE(WaitFor([&] { return m_host.Removed() == 1; }, 10000));
+    EXPECT_EQ("0003:1477:1223.0007", m_host.m_removed[0]);
+    EXPECT_FALSE(m_monitor->IsActive());
+
+    // Plugged in again, as the kernel does it: a new HID device and node.
+    DropDanglingLinks();
+    Add(uhidBoard(uhid + "0003:1477:1223.0008", "hidraw8", "00001477:00001223"));
+    ASSERT_TRUE(WaitFor([&] { return m_host.Added() == 2; }, 10000));
+    EXPECT_EQ("0003:1477:1223.0008", m_host.m_locations[1]);
+    WriteNode(NodeFd("/dev/hidraw8"), Report(0x02, 2));
+    ASSERT_EQ(64, ReadReport(m_host.m_devices[1], got));
+    EXPECT_EQ(Report(0x02, 2), got);
+}
+
 } // namespace

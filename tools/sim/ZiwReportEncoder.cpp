@@ -36,7 +36,7 @@ SimBytes CZiwReportEncoder::Encode(const SimFrame& frame) const
 SimBytes CZiwReportEncoder::ConnectCommand()
 {
     SimBytes command(kReportSize, 0);
-    command[0] = 0x02;
+    command[0] = kOutputReportId; // the output report id
     command[1] = 0x01;
     command[2] = 0x01;
     return command;
@@ -45,4 +45,26 @@ SimBytes CZiwReportEncoder::ConnectCommand()
 bool CZiwReportEncoder::IsConnectCommand(const SimBytes& report) const
 {
     return report == ConnectCommand();
+}
+
+SimBytes CZiwReportEncoder::HidReportDescriptor()
+{
+    constexpr std::uint8_t kPayload = kReportSize - 1; // bytes after the report id
+    return {
+        0x06, 0x00, 0xFF,       // Usage Page (vendor defined 0xFF00)
+        0x09, 0x01,             // Usage (1)
+        0xA1, 0x01,             // Collection (Application)
+        0x15, 0x00,             //   Logical Minimum (0)
+        0x26, 0xFF, 0x00,       //   Logical Maximum (255)
+        0x75, 0x08,             //   Report Size (8 bits)
+        0x85, kReportId,        //   Report ID (1)
+        0x09, 0x02,             //   Usage (2)
+        0x95, kPayload,         //   Report Count (63)
+        0x81, 0x02,             //   Input (Data, Variable, Absolute)
+        0x85, kOutputReportId,  //   Report ID (2)
+        0x09, 0x03,             //   Usage (3)
+        0x95, kPayload,         //   Report Count (63)
+        0x91, 0x02,             //   Output (Data, Variable, Absolute)
+        0xC0,                   // End Collection
+    };
 }

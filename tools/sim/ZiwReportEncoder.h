@@ -50,4 +50,14 @@ public:
 
     // The connect command, byte for byte.
     static SimBytes ConnectCommand();
+
+    // The board's USB identity, and a report descriptor for its HID
+    // interface that carries these reports: a vendor-defined collection with
+    // input report 1 and output report 2, 63 bytes each after the report id.
+    // The driver reads and writes them as 64 bytes, report id first (the
+    // connect command's 02 is the output report's id).
+    static constexpr int kVendorId = 0x1477;
+    static constexpr int kProductId = 0x1223;
+    static constexpr std::uint8_t kOutputReportId = 2;
+    static SimBytes HidReportDescriptor();
 };
