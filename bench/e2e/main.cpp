@@ -26,6 +26,7 @@
 //
 // usage: skrib-bench --driver PATH --direct PATH --barewx PATH
 //                    [--short] [--table FILE] [--details FILE] [--logs DIR]
+//                    [--only machine,latency,cost,rate,memory,idle]
 //                    [--rate-seconds N] [--memory-seconds N] [--idle-seconds N]
 // Exit status 0 when every benchmark produced its figures (no thresholds).
 #include "BenchLogic.h"
@@ -664,6 +665,7 @@ struct Settings
 {
     bool quick = false;
     std::string driver, direct, barewx, table, details;
+    std::string only; // comma-separated phases to run (default: all)
     std::string logs; // where the consumers' logs go (default: the working folder, removed at the end)
     int latencyBlocks = 2, latencySamples = 2500, latencyWarmup = 50;
     int costSeconds = 30, rateSeconds = 60, memorySeconds = 600, idleSeconds = 60;
@@ -736,11 +738,18 @@ public:
     {
         bool ok = true;
         Note("load average at start: %s", LoadAverage().c_str());
-        Machine();
-        ok = Latency() && ok;
-        ok = CostAndRate() && ok;
-        ok = Memory() && ok;
-        ok = Idle() && ok;
+        if (Wanted("machine"))
+            Machine();
+        if (Wanted("latency"))
+            ok = Latency() && ok;
+        if (Wanted("cost"))
+            ok = Cost() && ok;
+        if (Wanted("rate"))
+            ok = Rate() && ok;
+        if (Wanted("memory"))
+            ok = Memory() && ok;
+        if (Wanted("idle"))
+            ok = Idle() && ok;
         Note("load average at end: %s", LoadAverage().c_str());
         return ok;
     }
@@ -748,6 +757,11 @@ public:
     const CTable& Table() const { return m_table; }
 
 private:
+    bool Wanted(const char* phase) const
+    {
+        return m_s.only.empty() || ("," + m_s.only + ",").find(std::string(",") + phase + ",") != std::string::npos;
+    }
+
     // --- Consumers of the node.
 
     bool Plug(std::string& error)
@@ -1113,34 +1127,45 @@ private:
         return ok && direct.ok;
     }
 
-    bool CostAndRate()
+    bool Cost()
     {
         Note("cost: 1000 reports/s for %d s each (load %s)", m_s.costSeconds, LoadAverage().c_str());
-        StreamResult d1, b1, d8, b8;
-        bool ok = StreamPair(1000, m_s.costSeconds, d1, b1);
-        Note("rate: 8000 reports/s for %d s each (load %s)", m_s.rateSeconds, LoadAverage().c_str());
-        ok = StreamPair(8000, m_s.rateSeconds, d8, b8) && ok;
-        if (!ok) {
-            Note("cost and rate: no figures");
+        StreamResult d, b;
+        if (!StreamPair(1000, m_s.costSeconds, d, b)) {
+            Note("cost: no figures");
             return false;
         }
-        for (const auto& run : {std::make_pair(1000, std::make_pair(&d1, &b1)), std::make_pair(8000, std::make_pair(&d8, &b8))}) {
-            const StreamResult& d = *run.second.first;
-            const StreamResult& b = *run.second.second;
-            const double cd = PerReport(d.cpu, d.sent), cb = PerReport(b.cpu, b.sent);
-            m_table.Add({Format("CPU per report at %d/s, user + system, injection included (%.0f s)", run.first, d.seconds),
-                         Format("%.1f µs", cd), Format("%.1f µs (direct)", cb), Format("%.2f", cb > 0 ? cd / cb : 0),
-                         "≤ 5 µs", YesNo(cd <= 5)});
-            const double switchesD = d.sent > 0 ? static_cast<double>(d.readerSwitches + d.injectSwitches) / d.sent : 0;
-            m_table.Add({Format("… of which the driver's node reader / injecting work thread; their sleeps per report", run.first),
-                         Format("%.1f / %.1f µs; %.2f sleeps", PerReport(d.readerCpu, d.sent), PerReport(d.injectCpu, d.sent),
-                                switchesD),
-                         Format("one thread; %.2f sleeps (direct)", b.sent > 0 ? static_cast<double>(b.readerSwitches) / b.sent : 0),
-                         "–", "–", "–"});
-            m_table.Add({Format("X server CPU per report at %d/s (reference)", run.first),
-                         Format("%.1f µs", PerReport(d.serverCpu, d.sent)),
-                         Format("%.1f µs (direct)", PerReport(b.serverCpu, b.sent)), "–", "–", "–"});
+        CostRows(1000, d, b);
+        m_table.Add({"Rate at 1000/s: lost / reordered", Format("%ld / %ld", d.lost, d.reordered),
+                     Format("%ld / %ld (direct)", b.lost, b.reordered), "–", "0 / 0", YesNo(d.lost == 0 && d.reordered == 0)});
+        return true;
+    }
+
+    void CostRows(int rate, const StreamResult& d, const StreamResult& b)
+    {
+        const double cd = PerReport(d.cpu, d.sent), cb = PerReport(b.cpu, b.sent);
+        m_table.Add({Format("CPU per report at %d/s, user + system, injection included (%.0f s)", rate, d.seconds),
+                     Format("%.1f µs", cd), Format("%.1f µs (direct)", cb), Format("%.2f", cb > 0 ? cd / cb : 0), "≤ 5 µs",
+                     YesNo(cd <= 5)});
+        const double switchesD = d.sent > 0 ? static_cast<double>(d.readerSwitches + d.injectSwitches) / d.sent : 0;
+        m_table.Add({"… of which the driver's node reader / injecting work thread; their sleeps per report",
+                     Format("%.1f / %.1f µs; %.2f sleeps", PerReport(d.readerCpu, d.sent), PerReport(d.injectCpu, d.sent),
+                            switchesD),
+                     Format("one thread; %.2f sleeps (direct)", b.sent > 0 ? static_cast<double>(b.readerSwitches) / b.sent : 0),
+                     "–", "–", "–"});
+        m_table.Add({Format("X server CPU per report at %d/s (reference)", rate), Format("%.1f µs", PerReport(d.serverCpu, d.sent)),
+                     Format("%.1f µs (direct)", PerReport(b.serverCpu, b.sent)), "–", "–", "–"});
+    }
+
+    bool Rate()
+    {
+        Note("rate: 8000 reports/s for %d s each (load %s)", m_s.rateSeconds, LoadAverage().c_str());
+        StreamResult d8, b8;
+        if (!StreamPair(8000, m_s.rateSeconds, d8, b8)) {
+            Note("rate: no figures");
+            return false;
         }
+        CostRows(8000, d8, b8);
         m_table.Add({Format("Rate: 8000/s for %d s, reports sent (rate achieved)", m_s.rateSeconds),
                      Format("%ld (%.0f/s)", d8.sent, d8.sent / d8.seconds),
                      Format("%ld (%.0f/s) (direct)", b8.sent, b8.sent / b8.seconds), "–",
@@ -1150,11 +1175,12 @@ private:
                      YesNo(d8.lost == 0 && d8.reordered == 0)});
         m_table.Add({"Rate: runs of consecutive lost reports, longest run", Format("%ld, %ld", d8.lossRuns, d8.longestLoss),
                      Format("%ld, %ld (direct)", b8.lossRuns, b8.longestLoss), "–", "–", "–"});
-        m_table.Add({"Rate: write calls of the consumer (driver: one X flush per injected event)",
-                     Format("%lld", d8.writes), Format("%lld (direct)", b8.writes), "–", "–", "–"});
-        m_table.Add({"Rate at 1000/s: lost / reordered", Format("%ld / %ld", d1.lost, d1.reordered),
-                     Format("%ld / %ld (direct)", b1.lost, b1.reordered), "–", "0 / 0",
-                     YesNo(d1.lost == 0 && d1.reordered == 0)});
+        m_table.Add({"Rate: write calls of the consumer (driver: one X flush per injected event)", Format("%lld", d8.writes),
+                     Format("%lld (direct)", b8.writes), "–", "–", "–"});
+        m_table.Add({"Rate: reads of the node (driver's reader thread / direct), reports per read",
+                     Format("%lld, %.2f", d8.readerReads, d8.readerReads > 0 ? static_cast<double>(d8.sent) / d8.readerReads : 0),
+                     Format("%lld, %.2f (direct)", b8.readerReads, b8.readerReads > 0 ? static_cast<double>(b8.sent) / b8.readerReads : 0),
+                     "–", "–", "–"});
         return true;
     }
 
@@ -1305,6 +1331,8 @@ bool ParseSettings(int argc, char** argv, Settings& s)
             s.details = value();
         else if (a == "--logs")
             s.logs = value();
+        else if (a == "--only")
+            s.only = value();
         else if (a == "--rate-seconds")
             s.rateSeconds = atoi(value().c_str());
         else if (a == "--memory-seconds")
@@ -1337,7 +1365,7 @@ int main(int argc, char** argv)
     Settings settings;
     if (!ParseSettings(argc, argv, settings)) {
         fprintf(stderr, "usage: skrib-bench --driver PATH --direct PATH --barewx PATH [--short] [--table FILE]\n"
-                        "                   [--details FILE] [--logs DIR] [--rate-seconds N] [--memory-seconds N]\n"
+                        "                   [--details FILE] [--logs DIR] [--only PHASES] [--rate-seconds N] [--memory-seconds N]\n"
                         "                   [--idle-seconds N] [--latency-samples N]\n");
         return 2;
     }
