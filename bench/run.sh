@@ -75,6 +75,13 @@ micro_rows() { # file, description
   micro_rows "$out/mouse.csv" "Pointer engine, one drag report"
 } >"$out/results.md"
 
+# A sanitizer build reports into the programs' output: any report fails the run.
+if grep -l -E "ERROR: AddressSanitizer|runtime error:|WARNING: ThreadSanitizer|ERROR: LeakSanitizer" \
+     "$out"/logs/*.log 2>/dev/null; then
+  echo "bench: sanitizer reports in the logs above" >&2
+  status=1
+fi
+
 cat "$out/results.md"
 echo
 echo "bench: table $out/results.md, every figure in $out/details.txt" >&2

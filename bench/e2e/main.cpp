@@ -667,7 +667,7 @@ struct Settings
     std::string driver, direct, barewx, table, details;
     std::string only; // comma-separated phases to run (default: all)
     std::string logs; // where the consumers' logs go (default: the working folder, removed at the end)
-    int latencyBlocks = 2, latencySamples = 2500, latencyWarmup = 50;
+    int latencyBlocks = 10, latencySamples = 500, latencyWarmup = 50;
     int costSeconds = 30, rateSeconds = 60, memorySeconds = 600, idleSeconds = 60;
     int memorySampleSeconds = 10;
 };
@@ -738,18 +738,25 @@ public:
     {
         bool ok = true;
         Note("load average at start: %s", LoadAverage().c_str());
-        if (Wanted("machine"))
-            Machine();
-        if (Wanted("latency"))
-            ok = Latency() && ok;
-        if (Wanted("cost"))
-            ok = Cost() && ok;
-        if (Wanted("rate"))
-            ok = Rate() && ok;
-        if (Wanted("memory"))
-            ok = Memory() && ok;
-        if (Wanted("idle"))
-            ok = Idle() && ok;
+        for (const char* phase : {"machine", "latency", "cost", "rate", "memory", "idle"}) {
+            if (!Wanted(phase))
+                continue;
+            Load(phase);
+            const std::string name = phase;
+            if (name == "machine")
+                Machine();
+            else if (name == "latency")
+                ok = Latency() && ok;
+            else if (name == "cost")
+                ok = Cost() && ok;
+            else if (name == "rate")
+                ok = Rate() && ok;
+            else if (name == "memory")
+                ok = Memory() && ok;
+            else
+                ok = Idle() && ok;
+        }
+        m_table.Add({"Load average (1 min) when each benchmark began: " + m_loads, "–", "–", "–", "–", "–"});
         Note("load average at end: %s", LoadAverage().c_str());
         return ok;
     }
@@ -757,6 +764,13 @@ public:
     const CTable& Table() const { return m_table; }
 
 private:
+    // The 1-minute load average when a phase starts, for the table.
+    void Load(const char* phase)
+    {
+        const std::string load = LoadAverage();
+        m_loads += (m_loads.empty() ? "" : ", ") + std::string(phase) + " " + load.substr(0, load.find(' '));
+    }
+
     bool Wanted(const char* phase) const
     {
         return m_s.only.empty() || ("," + m_s.only + ",").find(std::string(",") + phase + ",") != std::string::npos;
@@ -1074,14 +1088,22 @@ private:
         std::vector<double> driver, direct;
         long driverMissed = 0, directMissed = 0;
         bool ok = true;
+        // Short blocks taking turns, so that a change of the machine's load
+        // falls on both alike.
         for (int block = 0; block < m_s.latencyBlocks && ok; ++block) {
+            std::vector<double> d1, b1;
             CChildProcess d;
             std::string log;
-            ok = StartDriver(d, log, true) && LatencyBlock(m_s.latencySamples, driver, driverMissed);
+            ok = StartDriver(d, log, true) && LatencyBlock(m_s.latencySamples, d1, driverMissed);
             ok = StopDriver(d, log) && ok;
             CChildProcess b;
-            ok = ok && StartDirect(b, log) && LatencyBlock(m_s.latencySamples, direct, directMissed);
+            ok = ok && StartDirect(b, log) && LatencyBlock(m_s.latencySamples, b1, directMissed);
             StopDirect(b);
+            const LatencySummary sd = Summarize(d1), sb = Summarize(b1);
+            Note("latency block %d: driver p50 %.1f p99 %.1f us, direct p50 %.1f p99 %.1f us (load %s)", block + 1, sd.p50,
+                 sd.p99, sb.p50, sb.p99, LoadAverage().c_str());
+            driver.insert(driver.end(), d1.begin(), d1.end());
+            direct.insert(direct.end(), b1.begin(), b1.end());
         }
         if (!ok || driver.empty() || direct.empty()) {
             Note("latency: no figures");
@@ -1229,6 +1251,9 @@ private:
                      Format("%.2f", static_cast<double>(atStart) / bareRss), "–", "–"});
         m_table.Add({Format("Resident memory after %d s at 1000/s", m_s.memorySeconds), Format("%.1f MiB", end / 1024.0),
                      "–", "–", "–", "–"});
+        m_table.Add({Format("Memory run at 1000/s for %d s: lost / reordered (runs of losses, longest)", m_s.memorySeconds),
+                     Format("%ld / %ld (%ld, %ld)", r.lost, r.reordered, r.lossRuns, r.longestLoss), "–", "–", "0 / 0",
+                     YesNo(r.lost == 0 && r.reordered == 0)});
         m_table.Add({Format("Memory growth over the run, %.0f s → %.0f s (from start: %+.2f %%)",
                             r.rss.size() > 2 ? r.rss[1].first : 0.0, r.rss.back().first, fromStart),
                      Format("%+.2f %%", growth), "–", "–", "within ±1 %", YesNo(growth <= 1.0 && growth >= -1.0)});
@@ -1302,6 +1327,7 @@ private:
     std::string m_lockDir;
     int m_peer = -1, m_peerPort = 0, m_logs = 0;
     CTable m_table;
+    std::string m_loads;
 };
 
 bool ParseSettings(int argc, char** argv, Settings& s)
