@@ -1074,11 +1074,61 @@ private:
         const double perHandOver = (ProcessCpu() - c0) * 1e6 / (2.0 * rounds);
         const double wallHandOver = std::chrono::duration<double, std::micro>(Clock::now() - w0).count() / (2.0 * rounds);
         partner.join();
-        Note("machine: a system call %.2f us CPU; a hand-over to a sleeping thread %.2f us CPU, %.2f us wall (load %s)",
-             perCall, perHandOver, wallHandOver, LoadAverage().c_str());
+        const double ptyRate = PtyReportsPerSecond(m_s.quick ? 0.2 : 2.0);
+        Note("machine: a system call %.2f us CPU; a hand-over to a sleeping thread %.2f us CPU, %.2f us wall; a "
+             "pseudo-terminal carries %.0f reports/s (load %s)",
+             perCall, perHandOver, wallHandOver, ptyRate, LoadAverage().c_str());
         m_table.Add({"Machine: one system call (getppid), CPU", Format("%.2f µs", perCall), "–", "–", "–", "–"});
         m_table.Add({"Machine: one hand-over to a sleeping thread (condition variable), CPU / wall",
                      Format("%.1f / %.1f µs", perHandOver, wallHandOver), "–", "–", "–", "–"});
+        m_table.Add({"Machine: 64-byte reports a pseudo-terminal carries (one write each, a reader thread), per second",
+                     Format("%.0f", ptyRate), "–", "–", "–", "–"});
+    }
+
+    // What the node itself can carry: 64-byte writes into a fresh raw
+    // pseudo-terminal as fast as they go, a thread reading the other end.
+    static double PtyReportsPerSecond(double seconds)
+    {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            if (master >= 0)
+                close(master);
+            return 0;
+        }
+        const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave < 0) {
+            close(master);
+            return 0;
+        }
+        MakeRawIfTty(slave);
+        std::atomic<bool> done{false};
+        std::atomic<long long> received{0};
+        std::thread reader([&] {
+            unsigned char buf[4096];
+            pollfd p = {slave, POLLIN, 0};
+            while (!done.load() || received.load() % 64 != 0) {
+                if (poll(&p, 1, 100) <= 0)
+                    continue;
+                const ssize_t n = read(slave, buf, sizeof buf);
+                if (n > 0)
+                    received += n;
+            }
+        });
+        const SimBytes report(64, 1);
+        long long sent = 0;
+        const Clock::time_point start = Clock::now();
+        const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        while (Clock::now() < end && WriteAll(master, report))
+            sent += 64;
+        // Until everything written has been read.
+        while (received.load() < sent && Clock::now() < end + std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        done = true;
+        reader.join();
+        close(slave);
+        close(master);
+        return static_cast<double>(received.load()) / 64.0 / elapsed;
     }
 
     bool Latency()
