@@ -3,6 +3,7 @@
 #include "Companion.h"
 #include "ConfigXML.h"
 #include "MyDialog.h"
+#include "SkribDriverIPC.h"
 #include "SkribDualSock.h"
 #include "SkribLog.h"
 #include "SkribWorkBase.h"
@@ -134,8 +135,7 @@ int CSkribApp::OnExit()
     // 1. The work thread is stopped and joined: no thread outlives the
     // application (a detached one could still post events during exit).
     StopWork();
-    // 2. The settings server is added later.
-    m_pDriverIPC = nullptr;
+    // 2. The settings server goes after the monitor, below.
     // 3. The links.
     CloseSoftLink();
     // 4. The monitor is stopped and joined: no thread outlives the application.
@@ -146,6 +146,9 @@ int CSkribApp::OnExit()
         StopWork(); // a board that arrived meanwhile
         CloseSoftLink();
     }
+    // The settings server, once no work thread can advise through it.
+    delete m_pDriverIPC;
+    m_pDriverIPC = nullptr;
     // 5.
     if (m_bOwnsPidEntry)
         WriteProcessId(-1);
@@ -216,9 +219,19 @@ bool CSkribApp::CreateIPC()
     config.readInt("Global", "port", "num", port, 4869);
     config.close();
     m_strIPCService = wxString::Format("%d", port);
-    // The settings server is added with the settings server's stage; until
-    // then there is nothing to create and nothing listens.
-    SkribLog("settings server: service %s (not part of this build)", m_strIPCService.utf8_str().data());
+
+    DriverIPCHost host;
+    host.boardActive = [this] { return m_bBoardActive.load(); };
+    host.notifyWork = [this](ClientNotify_Type kind, int value) {
+        std::shared_ptr<CSkribWorkBase> work = Work();
+        return work && work->DealClientNotify(kind, value);
+    };
+    m_pDriverIPC = new CSkribDriverIPC(std::move(host));
+    if (!m_pDriverIPC->Create(m_strIPCService)) {
+        delete m_pDriverIPC;
+        m_pDriverIPC = nullptr;
+        return false;
+    }
     return true;
 }
 
@@ -426,9 +439,10 @@ void CSkribApp::OnSend(const char* data, int length)
 
 void CSkribApp::SendToClient(const wxString& text)
 {
-    if (!m_pDriverIPC)
-        return;
-    (void)text;
+    // The server queues the text for the main thread; the pointer is set
+    // before the first work thread starts and cleared after the last ends.
+    if (m_pDriverIPC)
+        m_pDriverIPC->Advise(text);
 }
 
 void CSkribApp::StartBoardSoft(wxCommandEvent&)

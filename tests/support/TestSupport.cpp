@@ -10,6 +10,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -63,7 +66,52 @@ std::string MakeWorkDir()
 {
     std::string dir = MakeTempDir();
     std::filesystem::copy(SKRIB_STAGE_DIR, dir, std::filesystem::copy_options::recursive);
+    WriteSettingsPort(dir, FreeTcpPort());
     return dir;
+}
+
+int FreeTcpPort()
+{
+    // Outgoing connections take ports from this range; stay below it.
+    int low = 32768, high = 60999;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;
+    const int first = 10000, last = low > first + 1000 ? low - 1 : 29999;
+    std::mt19937 random(static_cast<unsigned>(getpid()) ^
+                        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    std::uniform_int_distribution<int> pick(first, last);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int port = pick(random);
+        // Free when a socket can bind it on every interface, as the driver does.
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        const bool free = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        if (fd >= 0)
+            close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
+}
+
+int ReadSettingsPort(const std::string& workDir)
+{
+    int port = -1;
+    CConfigXML config;
+    if (config.open((workDir + "/" CONFIG_FILE).c_str()))
+        config.readInt("Global", "port", "num", port, -1);
+    config.close();
+    return port;
+}
+
+void WriteSettingsPort(const std::string& workDir, int port)
+{
+    CConfigXML config;
+    if (config.open((workDir + "/" CONFIG_FILE).c_str()) && config.writeInt("Global", "port", "num", port))
+        config.save();
+    config.close();
 }
 
 CWorkingFolder::CWorkingFolder() : m_path(MakeWorkDir())

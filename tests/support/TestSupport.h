@@ -17,8 +17,18 @@ void RemoveTree(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text, int mode = 0644);
 
-// A working folder seeded from the staged settings and catalogues.
+// A working folder seeded from the staged settings and catalogues. Its
+// settings server port ("Global"/"port"/"num") is one of its own (FreeTcpPort),
+// so that drivers of tests that run in parallel do not meet.
 std::string MakeWorkDir();
+
+// A TCP port that nothing listens on, chosen at random below the range the
+// system hands out for outgoing connections (so no client takes it by chance).
+int FreeTcpPort();
+
+// "Global"/"port"/"num" of the settings file in `workDir` (-1 when unreadable).
+int ReadSettingsPort(const std::string& workDir);
+void WriteSettingsPort(const std::string& workDir, int port);
 
 // A seeded working folder that is the current folder while the object
 // lives: the settings file's relative path then finds it.

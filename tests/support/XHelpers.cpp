@@ -79,13 +79,28 @@ bool FindViewableWindowOfProcess(Display* display, long pid, XWindowInfo& info)
 
 void PressReturnOver(Display* display, const XWindowInfo& info)
 {
+    PressKeyOver(display, info, XK_Return);
+}
+
+void PressKeyOver(Display* display, const XWindowInfo& info, unsigned long keysym)
+{
     int screen = DefaultScreen(display);
     XTestFakeMotionEvent(display, screen, info.x + 1, info.y + 1, CurrentTime);
     XTestFakeMotionEvent(display, screen, info.x + info.width / 2, info.y + info.height / 2, CurrentTime);
-    KeyCode key = XKeysymToKeycode(display, XK_Return);
+    KeyCode key = XKeysymToKeycode(display, static_cast<KeySym>(keysym));
     XTestFakeKeyEvent(display, key, True, CurrentTime);
     XTestFakeKeyEvent(display, key, False, CurrentTime);
     XFlush(display);
+}
+
+bool ScreenPixel(Display* display, int x, int y, unsigned long& rgb)
+{
+    XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image)
+        return false;
+    rgb = XGetPixel(image, 0, 0) & 0xffffff;
+    XDestroyImage(image);
+    return true;
 }
 
 Display* OpenDisplay(const std::string& name)

@@ -25,6 +25,12 @@ bool FindViewableWindowOfProcess(Display* display, long pid, XWindowInfo& info);
 // Moves the pointer over the window's centre and presses Return, as a user
 // would answer a message box. A first motion warms up the server's input.
 void PressReturnOver(Display* display, const XWindowInfo& info);
+// The same with any key (an X keysym, e.g. 0xff1b for Escape).
+void PressKeyOver(Display* display, const XWindowInfo& info, unsigned long keysym);
+
+// The colour of one pixel of the screen as 0xRRGGBB; false when it cannot
+// be read.
+bool ScreenPixel(Display* display, int x, int y, unsigned long& rgb);
 
 Display* OpenDisplay(const std::string& name); // "" for $DISPLAY
 void CloseDisplay(Display* display);
