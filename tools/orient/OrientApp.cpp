@@ -151,8 +151,11 @@ public:
                   wxBORDER_NONE | wxSTAY_ON_TOP | wxFRAME_NO_TASKBAR),
           m_targets(targets), m_onCancel(std::move(onCancel))
     {
-        SetBackgroundStyle(wxBG_STYLE_PAINT);
-        Bind(wxEVT_PAINT, &COrientFrame::OnPaint, this);
+        // The drawing and the keyboard go to a child that can take the
+        // focus: a frame without one does not receive keys.
+        m_pCanvas = new wxWindow(this, wxID_ANY, wxPoint(0, 0), screen, wxWANTS_CHARS);
+        m_pCanvas->SetBackgroundStyle(wxBG_STYLE_PAINT);
+        m_pCanvas->Bind(wxEVT_PAINT, &COrientFrame::OnPaint, this);
         Bind(wxEVT_CHAR_HOOK, &COrientFrame::OnKey, this);
     }
 
@@ -161,7 +164,7 @@ public:
         m_view = view;
         m_target = target;
         m_message = message;
-        Refresh();
+        m_pCanvas->Refresh();
     }
 
 private:
@@ -190,11 +193,20 @@ private:
 
     void OnPaint(wxPaintEvent&)
     {
-        wxPaintDC dc(this);
+        if (!m_bPainted) {
+            // Shown now: take the keyboard (a desktop without a window
+            // manager does not hand it over by itself).
+            m_bPainted = true;
+            CallAfter([this] {
+                Raise();
+                m_pCanvas->SetFocus();
+            });
+        }
+        wxPaintDC dc(m_pCanvas);
         dc.SetBackground(*wxWHITE_BRUSH);
         dc.Clear();
         // Targets are screen positions; the window normally starts at 0, 0.
-        const wxPoint origin = ClientToScreen(wxPoint(0, 0));
+        const wxPoint origin = m_pCanvas->ClientToScreen(wxPoint(0, 0));
         const int count = static_cast<int>(m_targets.size());
         wxString text;
         switch (m_view) {
@@ -213,7 +225,7 @@ private:
             break;
         }
         // The text sits between the first two rows of targets.
-        const wxSize client = GetClientSize();
+        const wxSize client = m_pCanvas->GetClientSize();
         dc.SetFont(wxFont(wxFontInfo(16)));
         dc.SetTextForeground(*wxBLACK);
         dc.DrawLabel(text, wxRect(0, client.y / 5 - 40, client.x, 80), wxALIGN_CENTRE);
@@ -225,11 +237,13 @@ private:
         }
     }
 
+    wxWindow* m_pCanvas;
     std::vector<wxPoint> m_targets;
     std::function<void()> m_onCancel;
     View m_view = VIEW_WAIT;
     int m_target = -1;
     int m_announced = -1;
+    bool m_bPainted = false;
     wxString m_message;
 };
 
@@ -260,11 +274,10 @@ public:
 
         const wxSize screen(wxSystemSettings::GetMetric(wxSYS_SCREEN_X), wxSystemSettings::GetMetric(wxSYS_SCREEN_Y));
         m_targets = OrientTargets(m_options.points, screen.x, screen.y);
-        m_pFrame = new COrientFrame(m_targets, screen, [this] { Cancel(); });
+        // Not inside the key handler: cancelling waits for the driver.
+        m_pFrame = new COrientFrame(m_targets, screen, [this] { CallAfter([this] { Cancel(); }); });
         m_pFrame->ShowFullScreen(true);
         m_pFrame->Show();
-        m_pFrame->Raise();
-        m_pFrame->SetFocus();
 
         m_closeTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Quit(); });
         CallAfter([this] { Connect(); });
@@ -394,9 +407,10 @@ private:
         if (m_pConnection && !m_pConnection->IsLost())
             m_pConnection->Disconnect();
         if (m_pFrame) {
-            m_pFrame->Destroy(); // the last window: the application ends
+            m_pFrame->Destroy();
             m_pFrame = nullptr;
         }
+        ExitMainLoop();
     }
 
     OrientOptions m_options;
