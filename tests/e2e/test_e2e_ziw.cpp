@@ -504,4 +504,77 @@ TEST_F(ZiwEndToEnd, TwoUsersOverTheDualLinkAndSplitByScreenColumn)
     EXPECT_FALSE(NextRecord(split.fd, none, 3000)) << "the link stays open after the mode ended";
 }
 
+// The settings client as a process, against this test's driver.
+class CSettingsClient
+{
+public:
+    CSettingsClient(const std::string& workDir, const std::string& name)
+        : m_workDir(workDir), m_log(workDir + "/" + name + ".log")
+    {
+    }
+    bool Start(const Strings& args)
+    {
+        Strings argv = {SKRIB_SETTINGS_EXE, "--workdir", m_workDir};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return m_process.Start(argv, {}, m_log);
+    }
+    std::string Output() const { return ReadFile(m_log); }
+    bool WaitOutput(const std::string& text)
+    {
+        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, 10000);
+    }
+    // Its exit code; -1 when it did not end normally in time.
+    int Wait()
+    {
+        int status = 0;
+        if (!m_process.WaitExit(10000, status))
+            return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    std::string m_workDir, m_log;
+    CChildProcess m_process;
+};
+
+TEST_F(ZiwEndToEnd, PressValuesGoToTheSettingsClientAndTheThresholdsReload)
+{
+    Configure([](CConfigXML& c) {
+        c.writeInt("SkribWorkZIW", "DriverSet", "GESTURE_T", 1);
+        c.writeInt("SkribWorkZIW", "DriverSet", "VALUE1_T", 10);
+        c.writeInt("SkribWorkZIW", "DriverSet", "VALUE2_T", 30);
+    });
+    StartWithBoard();
+    auto touch = [&](int size1, int size2, int y) {
+        for (int x : {5000, 5600, 6200})
+            Board(Frame({Contact(x, y, size1, size2)}));
+        Lift();
+    };
+
+    // While a client watches, each touch's press value goes to it alone; a
+    // value of four digits arrives cut to three.
+    CSettingsClient values(m_folder.Path(), "values");
+    ASSERT_TRUE(values.Start({"--count", "2", "values"}));
+    ASSERT_TRUE(values.WaitOutput("started DriversSet/data")) << values.Output() << Log();
+    // New thresholds in the file; the driver reads them when the client leaves.
+    Configure([](CConfigXML& c) { c.writeInt("SkribWorkZIW", "DriverSet", "VALUE1_T", 50); });
+    touch(100, 60, 6000);      // 8
+    touch(30000, 30000, 9000); // 3000
+    EXPECT_EQ(0, values.Wait()) << values.Output();
+    EXPECT_NE(std::string::npos, values.Output().find("\n8\n300\n")) << values.Output();
+    ExpectNoDatagram(300);
+    ASSERT_TRUE(WaitUntil([&] { return Log().find("VALUE1=50 ") != std::string::npos; }, 10000)) << Log();
+    touch(400, 200, 12000); // 30: below the new lower threshold
+    EXPECT_EQ("pend", NextDatagram()) << Log();
+
+    // A reload on request.
+    Configure([](CConfigXML& c) { c.writeInt("SkribWorkZIW", "DriverSet", "VALUE1_T", 5); });
+    CSettingsClient reload(m_folder.Path(), "reload");
+    ASSERT_TRUE(reload.Start({"driverset-reload"}));
+    EXPECT_EQ(0, reload.Wait()) << reload.Output();
+    ASSERT_TRUE(WaitUntil([&] { return Log().find("VALUE1=5 ") != std::string::npos; }, 10000)) << Log();
+    touch(100, 60, 15000); // 8: between 5 and 30
+    EXPECT_EQ("moue", NextDatagram()) << Log();
+}
+
 } // namespace

@@ -54,8 +54,12 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
     {
         std::vector<std::string> args;
         std::vector<Note> start; // before the client's stop and disconnect
-        std::vector<Note> stop;  // what its advise stop gives (--count 0 stops)
+        std::vector<Note> stop;  // what its advise stop gives (--count 0 stops raw loops)
+        bool valuesOn = false;   // it leaves with the press values on
     } cases[] = {
+        // The press values' client leaves with them on: the work thread
+        // switches them off and re-reads its settings.
+        {{"--count", "0", "values"}, {{NOTIFY_DRIVERSET_DATA, 1}}, {}, true},
         {{"sidekey-reload"}, {{NOTIFY_SIDEKEY_RELOAD, 0}}, {}},
         {{"--count", "0", "raw", "SideKey", "28"}, {{NOTIFY_HOTKEY_START, 28}}, {{NOTIFY_ORIENT_END, 0}}},
         {{"--count", "0", "raw", "SideKey", "abc"}, {{NOTIFY_SIDEKEY_RELOAD, 0}}, {{NOTIFY_ORIENT_END, 0}}},
@@ -64,7 +68,7 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
         {{"--count", "0", "raw", "DriversSet", "Auto2"}, {}, {}},
         {{"--count", "0", "raw", "DriversSet", "auto4"}, {}, {}},
         {{"driverset-reload"}, {{NOTIFY_DRIVERSET_RELOAD, 0}}, {}},
-        {{"--count", "0", "values"}, {{NOTIFY_DRIVERSET_DATA, 1}}, {{NOTIFY_DRIVERSET_DATA, 0}}},
+        {{"--count", "0", "raw", "DriversSet", "data"}, {{NOTIFY_DRIVERSET_DATA, 1}}, {{NOTIFY_DRIVERSET_DATA, 0}}},
         {{"penset-reload"}, {{NOTIFY_PENSET_RELOAD, 0}}, {}},
         {{"speed", "7"}, {{NOTIFY_SET_SPEED, 7}}, {}},
     };
@@ -76,6 +80,8 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
         std::vector<Note> expected = c.start;
         expected.insert(expected.end(), c.stop.begin(), c.stop.end());
         expected.insert(expected.end(), std::begin(kGone), std::end(kGone));
+        if (c.valuesOn)
+            expected.emplace_back(NOTIFY_DRIVERSET_RELOAD, 0);
 
         EXPECT_EQ(0, Run(c.args, name)) << name << ": " << h.Output(name);
         EXPECT_TRUE(h.WaitNotes(expected.size())) << name;

@@ -75,7 +75,7 @@ private:
         if (m_command.mode == MODE_ONCE)
             Finish(EXIT_DONE, false);
         else if (m_command.count == 0)
-            Finish(EXIT_DONE, true);
+            Finish(EXIT_DONE, StopsOnLeaving());
     }
 
     void OnAdvise(const wxString& item, const unsigned char* data, size_t size)
@@ -112,8 +112,13 @@ private:
         }
         ++m_iAdvises;
         if (m_command.count >= 0 && m_iAdvises >= m_command.count)
-            Finish(EXIT_DONE, true);
+            Finish(EXIT_DONE, StopsOnLeaving());
     }
+
+    // The press values end with the connection alone: the driver then also
+    // re-reads its driver settings, so that thresholds edited while watching
+    // take effect. Other advise loops are stopped first.
+    bool StopsOnLeaving() const { return m_command.mode != MODE_VALUES; }
 
     void OnSignal()
     {
@@ -123,7 +128,7 @@ private:
             printf("calibration interrupted after %d of %d points\n", m_iPoints, m_command.points);
             Finish(EXIT_INTERRUPTED, true);
         } else {
-            Finish(EXIT_DONE, true);
+            Finish(EXIT_DONE, StopsOnLeaving());
         }
     }
 
