@@ -10,16 +10,22 @@
 #include "ConfigXML.h"
 #include "Conversion.h"
 #include "MockBoard.h"
+#include "OrientTargets.h"
 #include "PeerFormat.h"
 #include "PeerSockets.h"
+#include "SimIo.h"
 #include "TestSupport.h"
+#include "XHelpers.h"
 #include "ZiwReportEncoder.h"
 
 #include <gtest/gtest.h>
 
 #include "XObserver.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <random>
 #include <csignal>
 #include <cstring>
 #include <memory>
@@ -575,6 +581,118 @@ TEST_F(ZiwEndToEnd, PressValuesGoToTheSettingsClientAndTheThresholdsReload)
     ASSERT_TRUE(WaitUntil([&] { return Log().find("VALUE1=5 ") != std::string::npos; }, 10000)) << Log();
     touch(100, 60, 15000); // 8: between 5 and 30
     EXPECT_EQ("moue", NextDatagram()) << Log();
+}
+
+// The board's device position of a screen pixel: offset, scale, skew, a
+// slight rotation and a slight bow (about 10 pixels across the screen), as a
+// mounted board and its projector give.
+SimPoint TrueDevice(double sx, double sy)
+{
+    return {static_cast<int>(std::lround(1800 + 20.9 * sx + 0.9 * sy + 0.001 * (sy - 450) * (sy - 450))),
+            static_cast<int>(std::lround(1100 - 0.7 * sx + 33.6 * sy + 0.0006 * (sx - 720) * (sx - 720)))};
+}
+
+TEST_F(ZiwEndToEnd, CalibrationWithTheCalibrationApplication)
+{
+    StartWithBoard();
+    Display* display = OpenDisplay(m_xvfb.Display());
+    ASSERT_NE(nullptr, display);
+    // Not on the mock bus: the calibration application is an ordinary program.
+    CChildProcess orient;
+    const std::string orientLog = m_folder.Path() + "/orient.log";
+    ASSERT_TRUE(orient.Start({ORIENT_APP_EXE, "--workdir", m_folder.Path(), "--points", "9"},
+                             {{"DISPLAY", m_xvfb.Display()}}, orientLog));
+    auto orientSaid = [&](const std::string& text) {
+        return WaitUntil([&] { return ReadFile(orientLog).find(text) != std::string::npos; }, 15000);
+    };
+    ASSERT_TRUE(orientSaid("calibration of 9 points started")) << ReadFile(orientLog) << Log();
+
+    // Each target as the user touches it: the first 8 reports are skipped,
+    // the next 20 sampled (a finger's jitter of up to 2 pixels and one stray
+    // report), the 29th finishes the point.
+    const std::vector<wxPoint> targets = OrientTargets(9, kScreenWidth, kScreenHeight);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> noise(-40, 40);
+    for (size_t k = 0; k < targets.size(); ++k) {
+        SCOPED_TRACE(k);
+        unsigned long rgb = 0;
+        ASSERT_TRUE(WaitUntil([&] { return ScreenPixel(display, targets[k].x, targets[k].y, rgb) && rgb == 0xFF0000; },
+                              10000))
+            << "target " << k << " not shown\n" << ReadFile(orientLog);
+        // Played at the board's report rate: the driver's receive queue holds
+        // 16 reports, as the board's does.
+        const SimPoint at = TrueDevice(targets[k].x, targets[k].y);
+        CBoardScript touch(m_encoder, 100);
+        for (int r = 0; r < 29; ++r) {
+            const int stray = r == 15 ? 900 : 0;
+            touch.Frame(Frame({Contact(at.x + noise(random) + stray, at.y + noise(random))}));
+        }
+        touch.Frame(SimFrame());
+        CFdSink sink(m_bus.NodeFd());
+        CSteadyPacer pacer;
+        ASSERT_EQ(30, CTimelineFeeder(sink, pacer).Play(touch.Timeline()));
+        ASSERT_TRUE(orientSaid("point " + std::to_string(k + 1) + " of 9 done")) << ReadFile(orientLog) << Log();
+    }
+    ASSERT_TRUE(orientSaid("calibration complete"));
+    int status = 0;
+    ASSERT_TRUE(orient.WaitExit(10000, status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(orientLog);
+    CloseDisplay(display);
+
+    // The settings file holds the run; the driver's conversion takes each
+    // target's device position back onto the target, and the rest of the
+    // screen close to where it belongs.
+    CConfigXML config;
+    ASSERT_TRUE(config.open(CONFIG_FILE));
+    int dotNum = 0;
+    config.readInt("SkribWorkZIW", "coordinate", "dotNum", dotNum, 0);
+    config.close();
+    EXPECT_EQ(9, dotNum);
+    m_conversion.reset();
+    for (const wxPoint& t : targets) {
+        const SimPoint d = TrueDevice(t.x, t.y);
+        const wxPoint back = Screen(d.x, d.y);
+        EXPECT_LE(std::abs(back.x - t.x), 1) << t.x << "," << t.y;
+        EXPECT_LE(std::abs(back.y - t.y), 1) << t.x << "," << t.y;
+    }
+    double worst = 0, sum = 0;
+    int count = 0;
+    for (int sx = 0; sx <= kScreenWidth; sx += kScreenWidth / 12)
+        for (int sy = 0; sy <= kScreenHeight; sy += kScreenHeight / 9) {
+            const SimPoint d = TrueDevice(sx, sy);
+            const wxPoint got = Screen(d.x, d.y);
+            const double error = std::hypot(got.x - sx, got.y - sy);
+            worst = std::max(worst, error);
+            sum += error;
+            ++count;
+        }
+    RecordProperty("calibration_error_max_px", std::to_string(worst));
+    RecordProperty("calibration_error_mean_px", std::to_string(sum / count));
+    printf("calibration error over %d screen points: mean %.2f px, max %.2f px\n", count, sum / count, worst);
+    EXPECT_LE(worst, 4.0);
+
+    // The driver uses the new calibration: a stroke lands where it should.
+    // (Reports wait while the driver finishes the run.)
+    const wxPoint from(400, 300), to(1000, 600);
+    const SimPoint dFrom = TrueDevice(from.x, from.y), dTo = TrueDevice(to.x, to.y);
+    for (const SimPoint& p : Stroke(dFrom, dTo, 5))
+        Board(Frame({Contact(p.x, p.y)}));
+    Lift();
+    std::vector<Seen> seen;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const Seen& s : m_observer->Collect(1, true))
+                seen.push_back(s);
+            return !seen.empty() && seen.back().type == ButtonRelease;
+        },
+        15000))
+        << Log();
+    const auto press = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.type == ButtonPress; });
+    ASSERT_NE(seen.end(), press);
+    EXPECT_LE(std::abs(press->x - from.x), 3) << *press;
+    EXPECT_LE(std::abs(press->y - from.y), 3) << *press;
+    EXPECT_LE(std::abs(seen.back().x - to.x), 3) << seen.back();
+    EXPECT_LE(std::abs(seen.back().y - to.y), 3) << seen.back();
 }
 
 } // namespace
