@@ -25,10 +25,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <random>
 #include <csignal>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

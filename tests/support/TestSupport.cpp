@@ -10,12 +10,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <netinet/in.h>
-#include <random>
-#include <sys/socket.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
