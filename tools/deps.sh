@@ -8,6 +8,7 @@ SKRIB_PACKAGES=(
   cmake make g++ pkg-config gettext
   libwxgtk3.2-dev libtinyxml-dev libx11-dev libxtst-dev libudev-dev
   libgtest-dev libbenchmark-dev xvfb fonts-dejavu-core umockdev libumockdev-dev
+  iproute2 util-linux
 )
 SKRIB_PACKAGES+=("$@")
 
