@@ -277,6 +277,21 @@ private:
 
 // The second X client: a window over the whole screen that receives every
 // pointer event, on a thread of its own, and stamps each on arrival.
+// Ends a watcher thread that polls `stopFd` (an eventfd) beside its own
+// descriptor: signals it, joins it, and closes the eventfd.
+void StopWatcher(std::thread& thread, int& stopFd)
+{
+    if (thread.joinable()) {
+        const std::uint64_t one = 1;
+        ssize_t ignored = write(stopFd, &one, sizeof one);
+        (void)ignored;
+        thread.join();
+    }
+    if (stopFd >= 0)
+        close(stopFd);
+    stopFd = -1;
+}
+
 class CPointerWatch
 {
 public:
@@ -305,15 +320,7 @@ public:
 
     void Close()
     {
-        if (m_thread.joinable()) {
-            const std::uint64_t one = 1;
-            ssize_t ignored = write(m_stopFd, &one, sizeof one);
-            (void)ignored;
-            m_thread.join();
-        }
-        if (m_stopFd >= 0)
-            close(m_stopFd);
-        m_stopFd = -1;
+        StopWatcher(m_thread, m_stopFd);
         if (m_display)
             XCloseDisplay(m_display);
         m_display = nullptr;
@@ -444,15 +451,7 @@ public:
 
     void Stop()
     {
-        if (m_thread.joinable()) {
-            const std::uint64_t one = 1;
-            ssize_t ignored = write(m_stopFd, &one, sizeof one);
-            (void)ignored;
-            m_thread.join();
-        }
-        if (m_stopFd >= 0)
-            close(m_stopFd);
-        m_stopFd = -1;
+        StopWatcher(m_thread, m_stopFd);
     }
 
     int Connects() const { return m_connects.load(); }
