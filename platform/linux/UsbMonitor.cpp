@@ -38,6 +38,16 @@ bool ReadLocation(udev_device* dev, uint32_t& location)
     return true;
 }
 
+// The USB device itself, or the one a hidraw node belongs to (none for a
+// node without a USB parent). The result lives as long as dev.
+udev_device* UsbDeviceOf(udev_device* dev)
+{
+    const char* subsystem = udev_device_get_subsystem(dev);
+    if (subsystem && strcmp(subsystem, "hidraw") == 0)
+        return udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
+    return dev;
+}
+
 } // namespace
 
 bool PassesHubRule(int vid, int pid, int hubVid, int hubPid)
@@ -76,10 +86,11 @@ bool CSkribNotifyUdev::Start()
         Stop();
         return false;
     }
+    // Following USB boards, hidraw arrivals count too: the kernel announces a
+    // USB device before it has made the hidraw nodes of its interfaces.
     if (FollowsUsb())
         udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "usb", "usb_device");
-    else
-        udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr);
+    udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr);
     if (udev_monitor_enable_receiving(m_pMonitor) < 0) {
         SkribLog("hot-plug monitor: cannot receive %s device events", source);
         Stop();
@@ -112,6 +123,7 @@ void CSkribNotifyUdev::Stop()
 void CSkribNotifyUdev::Run()
 {
     // The devices present at start.
+    std::unique_lock<std::mutex> lock(m_eventLock);
     udev_enumerate* e = udev_enumerate_new(m_pUdev);
     if (FollowsUsb()) {
         udev_enumerate_add_match_subsystem(e, "usb");
@@ -136,6 +148,7 @@ void CSkribNotifyUdev::Run()
         ++m_handled;
     }
     udev_enumerate_unref(e);
+    lock.unlock();
 
     pollfd fds[2] = {{m_monitorFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
     for (;;) {
@@ -147,6 +160,7 @@ void CSkribNotifyUdev::Run()
         }
         if (fds[1].revents)
             return;
+        std::lock_guard<std::mutex> eventLock(m_eventLock);
         udev_device* dev = udev_monitor_receive_device(m_pMonitor);
         if (!dev)
             continue;
@@ -157,9 +171,12 @@ void CSkribNotifyUdev::Run()
         } else if (m_manual.matchHid) {
             OnHid(dev, action);
         } else if (strcmp(action, "add") == 0) {
-            // While a board is served, arrivals are skipped for good.
+            // While a board is served, arrivals are skipped for good. A new
+            // hidraw node offers its USB device again: a board whose nodes
+            // were not all there when the device itself arrived is served
+            // once they are.
             if (!m_bActive)
-                OnProcess(dev);
+                OnProcess(UsbDeviceOf(dev));
         } else if (strcmp(action, "remove") == 0 && m_bActive && m_servedSysPath == udev_device_get_syspath(dev)) {
             processRemove();
         }
@@ -170,7 +187,7 @@ void CSkribNotifyUdev::Run()
 
 void CSkribNotifyUdev::OnProcess(udev_device* dev)
 {
-    if (m_bActive)
+    if (m_bActive || !dev)
         return;
     int vid = 0, pid = 0;
     if (!ReadIds(dev, vid, pid))

@@ -1,6 +1,7 @@
 // The hot-plug monitor on Linux: a thread that follows USB devices through
 // libudev, applies the bus position rules, offers a supported board to
-// OnAdd and reports its removal to OnRemove. With a node given by hand it
+// OnAdd (again when one of its hidraw nodes arrives, while no board is
+// served) and reports its removal to OnRemove. With a node given by hand it
 // follows that hidraw node instead; with ManualDevice::matchHid it follows
 // hidraw nodes by their HID device's identity (boards without USB parent).
 #pragma once
@@ -8,6 +9,7 @@
 #include "NotifyBase.h"
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,13 +32,19 @@ public:
     // Devices and events handled so far (for tests that wait on the monitor).
     unsigned Handled() const { return m_handled; }
 
+    // Held while the monitor reads sysfs for one device or event. A caller
+    // that changes the device tree from inside this process (a test that
+    // mutates a mock sysfs) holds it too, so that the two never overlap.
+    std::mutex& EventLock() { return m_eventLock; }
+
 private:
     void Run();
     void OnProcess(udev_device* dev);
     void OnManual(udev_device* dev, const char* action);
     // --match-hid: a hidraw node whose HID device is a table entry.
     void OnHid(udev_device* dev, const char* action);
-    // USB devices are followed (the table with the hub rule), not hidraw nodes.
+    // USB devices are followed (the table with the hub rule), with their
+    // hidraw nodes as a second chance; otherwise hidraw nodes alone.
     bool FollowsUsb() const { return m_manual.node.empty() && !m_manual.matchHid; }
     bool processRemove();
 
@@ -50,4 +58,5 @@ private:
     struct udev_monitor* m_pMonitor = nullptr;
     std::thread m_thread;
     std::atomic<unsigned> m_handled{0};
+    std::mutex m_eventLock;
 };

@@ -111,8 +111,17 @@ protected:
         g_object_unref(m_testbed);
     }
 
+    // The mock's preload keeps some of its state in unlocked static buffers:
+    // changing the tree while the monitor thread reads it can send a lookup
+    // to the real /sys. Every change is made under the monitor's event lock.
+    std::unique_lock<std::mutex> TreeLock()
+    {
+        return m_monitor ? std::unique_lock<std::mutex>(m_monitor->EventLock()) : std::unique_lock<std::mutex>();
+    }
+
     void Add(const std::string& tree)
     {
+        std::unique_lock<std::mutex> lock = TreeLock();
         GError* error = nullptr;
         ASSERT_TRUE(umockdev_testbed_add_from_string(m_testbed, tree.c_str(), &error))
             << (error ? error->message : "") << "\n" << tree;
@@ -123,6 +132,7 @@ protected:
     // the kernel does when a device goes.
     void DropDanglingLinks()
     {
+        std::unique_lock<std::mutex> lock = TreeLock();
         gchar* sys = umockdev_testbed_get_sys_dir(m_testbed);
         std::string cmd = std::string("find '") + sys + "/bus' '" + sys + "/class' -xtype l -delete 2>/dev/null";
         g_free(sys);
@@ -131,7 +141,14 @@ protected:
 
     void Uevent(const std::string& path, const char* action)
     {
+        std::unique_lock<std::mutex> lock = TreeLock();
         umockdev_testbed_uevent(m_testbed, ("/sys" + path).c_str(), action);
+    }
+
+    void Remove(const std::string& path)
+    {
+        std::unique_lock<std::mutex> lock = TreeLock();
+        umockdev_testbed_remove_device(m_testbed, ("/sys" + path).c_str());
     }
 
     void StartMonitor(const ManualDevice& manual = ManualDevice())
@@ -249,6 +266,31 @@ TEST_F(HidBoardTest, BoardsInOtherPlacesAreNotTaken)
     EXPECT_FALSE(WaitFor([&] { return m_host.Added() > 0; }, 1500));
 }
 
+// The kernel announces a USB device before its interfaces have hidraw
+// nodes; a board whose nodes come after the settling wait is served when
+// they arrive.
+TEST_F(HidBoardTest, BoardIsServedWhenItsNodesArriveAfterTheDevice)
+{
+    const std::string hub = std::string(kRoot) + "/1-1";
+    const std::string board = hub + "/1-1.3";
+    Add(UsbDevice(hub, "1314", "1055"));
+    StartMonitor();
+    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 2; }, 10000));
+
+    Add(UsbDevice(board, "1477", "1223"));
+    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 3; }, 10000));
+    EXPECT_EQ(0u, m_host.Added()) << "no node to open yet";
+
+    const std::string tree = Board(board, "hidraw0", "hidraw1", 1);
+    Add(tree.substr(tree.find("\n\n") + 2)); // the interfaces and their nodes
+    ASSERT_TRUE(WaitFor([&] { return m_host.Added() == 1; }, 10000));
+    EXPECT_EQ("0x1130000", m_host.m_locations[0]);
+    WriteNode(NodeFd("/dev/hidraw1"), Report(0x02, 1));
+    Bytes got;
+    ASSERT_EQ(64, ReadReport(m_host.m_devices[0], got));
+    EXPECT_EQ(Report(0x02, 1), got);
+}
+
 TEST_F(HidBoardTest, UnplugReplugAndASecondBoard)
 {
     const std::string hub = std::string(kRoot) + "/1-1";
@@ -257,16 +299,17 @@ TEST_F(HidBoardTest, UnplugReplugAndASecondBoard)
     StartMonitor();
     ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 2; }, 10000));
 
-    // Plugged in after start (adding a device announces it).
+    // Plugged in after start (adding a device announces it): the USB device
+    // and its two hidraw nodes are three events.
     Add(Board(board, "hidraw0", "hidraw1", 1));
-    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 3; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 5; }, 10000));
     ASSERT_EQ(1u, m_host.Added());
     CDeviceBase* first = m_host.m_devices[0];
 
     // A second board while one is served does nothing.
     const std::string second = hub + "/1-1.4";
     Add(Board(second, "hidraw2", "hidraw3", 3));
-    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 4; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return m_monitor->Handled() >= 8; }, 10000));
     EXPECT_EQ(1u, m_host.Added());
 
     // Unplug: children first, the remove event before the removal.
@@ -274,10 +317,10 @@ TEST_F(HidBoardTest, UnplugReplugAndASecondBoard)
                               "/1-1.3:1.0/0003:1477:1223.0001/hidraw/hidraw0"};
     for (const char* child : children) {
         Uevent(board + child, "remove");
-        umockdev_testbed_remove_device(m_testbed, ("/sys" + board + child).c_str());
+        Remove(board + child);
     }
     Uevent(board, "remove");
-    umockdev_testbed_remove_device(m_testbed, ("/sys" + board).c_str());
+    Remove(board);
     ASSERT_TRUE(WaitFor([&] { return m_host.Removed() == 1; }, 10000));
     EXPECT_EQ("0x1130000", m_host.m_removed[0]);
     EXPECT_FALSE(m_monitor->IsActive());
@@ -327,7 +370,7 @@ TEST_F(HidBoardTest, NodeGivenByHandIsServedWithoutUsbParent)
     EXPECT_EQ(Report(0x02, 1), got);
 
     Uevent(raw, "remove");
-    umockdev_testbed_remove_device(m_testbed, ("/sys" + raw).c_str());
+    Remove(raw);
     ASSERT_TRUE(WaitFor([&] { return m_host.Removed() == 1; }, 10000));
     EXPECT_EQ("/dev/hidraw7", m_host.m_removed[0]);
     EXPECT_EQ(-1, device->ReadDirect(got.data(), 64));
@@ -360,8 +403,8 @@ TEST_F(HidBoardTest, BoardWithoutUsbParentIsFollowedByItsHidIdentity)
     EXPECT_EQ(Report(0x02, 1), got);
 
     Uevent(hid + "/hidraw/hidraw7", "remove");
-    umockdev_testbed_remove_device(m_testbed, ("/sys" + hid + "/hidraw/hidraw7").c_str());
-    umockdev_testbed_remove_device(m_testbed, ("/sys" + hid).c_str());
+    Remove(hid + "/hidraw/hidraw7");
+    Remove(hid);
     ASSERT_TRUE(WaitFor([&] { return m_host.Removed() == 1; }, 10000));
     EXPECT_EQ("0003:1477:1223.0007", m_host.m_removed[0]);
     EXPECT_FALSE(m_monitor->IsActive());
