@@ -34,6 +34,7 @@
 #include "Conversion.h"
 #include "MockBoard.h"
 #include "PeerSockets.h"
+#include "PollThread.h"
 #include "SimIo.h"
 #include "TestSupport.h"
 #include "ZiwReportEncoder.h"
@@ -60,7 +61,6 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
-#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -277,21 +277,6 @@ private:
 
 // The second X client: a window over the whole screen that receives every
 // pointer event, on a thread of its own, and stamps each on arrival.
-// Ends a watcher thread that polls `stopFd` (an eventfd) beside its own
-// descriptor: signals it, joins it, and closes the eventfd.
-void StopWatcher(std::thread& thread, int& stopFd)
-{
-    if (thread.joinable()) {
-        const std::uint64_t one = 1;
-        ssize_t ignored = write(stopFd, &one, sizeof one);
-        (void)ignored;
-        thread.join();
-    }
-    if (stopFd >= 0)
-        close(stopFd);
-    stopFd = -1;
-}
-
 class CPointerWatch
 {
 public:
@@ -313,14 +298,12 @@ public:
         do
             XNextEvent(m_display, &e);
         while (e.type != MapNotify);
-        m_stopFd = eventfd(0, EFD_CLOEXEC);
-        m_thread = std::thread(&CPointerWatch::Loop, this);
-        return true;
+        return m_thread.Start(ConnectionNumber(m_display), [this](short) { return OnReadable(); });
     }
 
     void Close()
     {
-        StopWatcher(m_thread, m_stopFd);
+        m_thread.Stop();
         if (m_display)
             XCloseDisplay(m_display);
         m_display = nullptr;
@@ -376,32 +359,25 @@ public:
     }
 
 private:
-    void Loop()
+    // Everything the connection has brought, stamped on arrival.
+    bool OnReadable()
     {
-        pollfd fds[2] = {{ConnectionNumber(m_display), POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        for (;;) {
-            if (XPending(m_display) == 0) {
-                if (poll(fds, 2, -1) < 0 && errno != EINTR)
-                    return;
-                if (fds[1].revents)
-                    return;
-            }
-            while (XPending(m_display)) {
-                XEvent e;
-                XNextEvent(m_display, &e);
-                const Clock::time_point now = Clock::now();
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (e.type == ButtonPress)
-                    ++m_presses;
-                else if (e.type == ButtonRelease)
-                    ++m_releases;
-                else if (e.type == MotionNotify)
-                    Motion(e.xmotion.x, e.xmotion.y, now);
-                else
-                    continue;
-                m_cond.notify_all();
-            }
+        while (XPending(m_display)) {
+            XEvent e;
+            XNextEvent(m_display, &e);
+            const Clock::time_point now = Clock::now();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (e.type == ButtonPress)
+                ++m_presses;
+            else if (e.type == ButtonRelease)
+                ++m_releases;
+            else if (e.type == MotionNotify)
+                Motion(e.xmotion.x, e.xmotion.y, now);
+            else
+                continue;
+            m_cond.notify_all();
         }
+        return true;
     }
 
     // With m_mutex held.
@@ -422,8 +398,7 @@ private:
     const CPixelRaster& m_raster;
     Display* m_display = nullptr;
     Window m_window = 0;
-    int m_stopFd = -1;
-    std::thread m_thread;
+    CPollThread m_thread;
 
     std::mutex m_mutex; // guards everything below
     std::condition_variable m_cond;
@@ -445,48 +420,36 @@ public:
     {
         Stop();
         m_fd = fd;
-        m_stopFd = eventfd(0, EFD_CLOEXEC);
-        m_thread = std::thread(&CBoardEcho::Loop, this);
+        m_reader.reset(new COutputReportReader(m_encoder)); // nothing held from an earlier node
+        m_thread.Start(m_fd, [this](short revents) { return OnReadable(revents); });
     }
 
-    void Stop()
-    {
-        StopWatcher(m_thread, m_stopFd);
-    }
+    void Stop() { m_thread.Stop(); }
 
     int Connects() const { return m_connects.load(); }
 
 private:
-    void Loop()
+    bool OnReadable(short revents)
     {
-        CZiwReportEncoder encoder;
-        COutputReportReader reader(encoder);
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
-        for (;;) {
-            if (poll(fds, 2, -1) < 0 && errno != EINTR)
-                return;
-            if (fds[1].revents)
-                return;
-            if (fds[0].revents & POLLIN) {
-                std::uint8_t buf[512];
-                const ssize_t n = read(m_fd, buf, sizeof buf);
-                if (n > 0) {
-                    reader.Feed(buf, static_cast<size_t>(n), [&](const SimBytes& r) {
-                        if (encoder.IsConnectCommand(r))
-                            ++m_connects;
-                    });
-                    continue;
-                }
+        if (revents & POLLIN) {
+            std::uint8_t buf[512];
+            const ssize_t n = read(m_fd, buf, sizeof buf);
+            if (n > 0) {
+                m_reader->Feed(buf, static_cast<size_t>(n), [&](const SimBytes& r) {
+                    if (m_encoder.IsConnectCommand(r))
+                        ++m_connects;
+                });
+                return true;
             }
-            // Nobody holds the node's other end: look again a little later.
-            if (poll(&fds[1], 1, 10) > 0)
-                return;
         }
+        // Nobody holds the node's other end: look again a little later.
+        return !m_thread.StopAsked(10);
     }
 
+    CZiwReportEncoder m_encoder;
+    std::unique_ptr<COutputReportReader> m_reader;
     int m_fd = -1;
-    int m_stopFd = -1;
-    std::thread m_thread;
+    CPollThread m_thread;
     std::atomic<int> m_connects{0};
 };
 

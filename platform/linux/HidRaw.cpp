@@ -13,7 +13,6 @@
 #include <linux/hidraw.h>
 #include <linux/input.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -198,41 +197,24 @@ bool CHidrawPort::Open(const std::string& devNode, const std::vector<std::string
 
 bool CHidrawPort::StartReader(BytesHandler onBytes)
 {
-    if (m_fd < 0 || m_reader.joinable())
+    if (m_fd < 0)
         return false;
-    m_wakeFd = eventfd(0, EFD_CLOEXEC);
-    if (m_wakeFd < 0)
-        return false;
-    m_reader = std::thread(&CHidrawPort::ReaderLoop, this, std::move(onBytes));
-    return true;
-}
-
-void CHidrawPort::ReaderLoop(BytesHandler onBytes)
-{
-    unsigned char buf[4096];
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents)
-            return; // Close asked
-        if (fds[0].revents & POLLIN) {
+    return m_reader.Start(m_fd, [this, onBytes = std::move(onBytes)](short revents) {
+        if (revents & POLLIN) {
+            unsigned char buf[4096];
             ssize_t n = read(m_fd, buf, sizeof buf);
             if (n > 0) {
                 onBytes(buf, static_cast<size_t>(n));
-                continue;
+                return true;
             }
             if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            break; // EIO, ENODEV or end of file: the board is gone
+                return true;
+        } else if (!(revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            return true;
         }
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-            break;
-    }
-    m_bGone = true;
+        m_bGone = true; // EIO, ENODEV, end of file or a hang-up: the board is gone
+        return false;
+    });
 }
 
 int CHidrawPort::Write(const unsigned char* data, int len)
@@ -248,15 +230,7 @@ int CHidrawPort::Write(const unsigned char* data, int len)
 
 void CHidrawPort::Close()
 {
-    if (m_reader.joinable()) {
-        uint64_t one = 1;
-        ssize_t ignored = write(m_wakeFd, &one, sizeof one);
-        (void)ignored;
-        m_reader.join();
-    }
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
-    m_wakeFd = -1;
+    m_reader.Stop();
     for (int fd : m_grabbed) {
         ioctl(fd, EVIOCGRAB, 0);
         close(fd);

@@ -3,11 +3,12 @@
 // kernel's own pointer for the board, and a reader thread per open node.
 #pragma once
 
+#include "PollThread.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 struct HidrawNode
@@ -58,12 +59,9 @@ public:
     void Close();
 
 private:
-    void ReaderLoop(BytesHandler onBytes);
-
     int m_fd = -1;
-    int m_wakeFd = -1;
     bool m_bStream = false;
     std::atomic<bool> m_bGone{false};
     std::vector<int> m_grabbed;
-    std::thread m_reader;
+    CPollThread m_reader;
 };

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -81,8 +80,7 @@ bool CSkribNotifyUdev::Start()
     // container, a bare kernel) straight from the kernel.
     const char* source = access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
     m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, source);
-    m_wakeFd = eventfd(0, EFD_CLOEXEC);
-    if (!m_pMonitor || m_wakeFd < 0) {
+    if (!m_pMonitor) {
         Stop();
         return false;
     }
@@ -96,22 +94,17 @@ bool CSkribNotifyUdev::Start()
         Stop();
         return false;
     }
-    m_monitorFd = udev_monitor_get_fd(m_pMonitor);
-    m_thread = std::thread(&CSkribNotifyUdev::Run, this);
+    if (!m_thread.Start(udev_monitor_get_fd(m_pMonitor), [this](short revents) { return OnEvent(revents); },
+                        [this] { Enumerate(); })) {
+        Stop();
+        return false;
+    }
     return true;
 }
 
 void CSkribNotifyUdev::Stop()
 {
-    if (m_thread.joinable()) {
-        uint64_t one = 1;
-        ssize_t ignored = write(m_wakeFd, &one, sizeof one);
-        (void)ignored;
-        m_thread.join();
-    }
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
-    m_wakeFd = -1;
+    m_thread.Stop();
     if (m_pMonitor)
         udev_monitor_unref(m_pMonitor);
     m_pMonitor = nullptr;
@@ -120,10 +113,10 @@ void CSkribNotifyUdev::Stop()
     m_pUdev = nullptr;
 }
 
-void CSkribNotifyUdev::Run()
+// The devices present at start, on the monitor's thread.
+void CSkribNotifyUdev::Enumerate()
 {
-    // The devices present at start.
-    std::unique_lock<std::mutex> lock(m_eventLock);
+    std::lock_guard<std::mutex> lock(m_eventLock);
     udev_enumerate* e = udev_enumerate_new(m_pUdev);
     if (FollowsUsb()) {
         udev_enumerate_add_match_subsystem(e, "usb");
@@ -148,41 +141,37 @@ void CSkribNotifyUdev::Run()
         ++m_handled;
     }
     udev_enumerate_unref(e);
-    lock.unlock();
+}
 
-    pollfd fds[2] = {{m_monitorFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            SkribLog("hot-plug monitor: %s", strerror(errno));
-            return;
-        }
-        if (fds[1].revents)
-            return;
-        std::lock_guard<std::mutex> eventLock(m_eventLock);
-        udev_device* dev = udev_monitor_receive_device(m_pMonitor);
-        if (!dev)
-            continue;
-        const char* action = udev_device_get_action(dev);
-        action = action ? action : "";
-        if (!m_manual.node.empty()) {
-            OnManual(dev, action);
-        } else if (m_manual.matchHid) {
-            OnHid(dev, action);
-        } else if (strcmp(action, "add") == 0) {
-            // While a board is served, arrivals are skipped for good. A new
-            // hidraw node offers its USB device again: a board whose nodes
-            // were not all there when the device itself arrived is served
-            // once they are.
-            if (!m_bActive)
-                OnProcess(UsbDeviceOf(dev));
-        } else if (strcmp(action, "remove") == 0 && m_bActive && m_servedSysPath == udev_device_get_syspath(dev)) {
-            processRemove();
-        }
-        udev_device_unref(dev);
-        ++m_handled;
+bool CSkribNotifyUdev::OnEvent(short revents)
+{
+    if (revents & POLLERR) {
+        SkribLog("hot-plug monitor: %s", strerror(errno));
+        return false;
     }
+    std::lock_guard<std::mutex> lock(m_eventLock);
+    udev_device* dev = udev_monitor_receive_device(m_pMonitor);
+    if (!dev)
+        return true;
+    const char* action = udev_device_get_action(dev);
+    action = action ? action : "";
+    if (!m_manual.node.empty()) {
+        OnManual(dev, action);
+    } else if (m_manual.matchHid) {
+        OnHid(dev, action);
+    } else if (strcmp(action, "add") == 0) {
+        // While a board is served, arrivals are skipped for good. A new
+        // hidraw node offers its USB device again: a board whose nodes were
+        // not all there when the device itself arrived is served once they
+        // are.
+        if (!m_bActive)
+            OnProcess(UsbDeviceOf(dev));
+    } else if (strcmp(action, "remove") == 0 && m_bActive && m_servedSysPath == udev_device_get_syspath(dev)) {
+        processRemove();
+    }
+    udev_device_unref(dev);
+    ++m_handled;
+    return true;
 }
 
 void CSkribNotifyUdev::OnProcess(udev_device* dev)

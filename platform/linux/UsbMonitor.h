@@ -7,11 +7,11 @@
 #pragma once
 
 #include "NotifyBase.h"
+#include "PollThread.h"
 
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 
 struct udev;
 struct udev_device;
@@ -38,7 +38,8 @@ public:
     std::mutex& EventLock() { return m_eventLock; }
 
 private:
-    void Run();
+    void Enumerate();
+    bool OnEvent(short revents);
     void OnProcess(udev_device* dev);
     void OnManual(udev_device* dev, const char* action);
     // --match-hid: a hidraw node whose HID device is a table entry.
@@ -52,11 +53,9 @@ private:
     char m_location[128] = {};
     std::string m_servedSysPath; // the served board's USB device (or node)
     std::string m_service;
-    int m_wakeFd = -1;
-    int m_monitorFd = -1;
     udev* m_pUdev = nullptr;
     struct udev_monitor* m_pMonitor = nullptr;
-    std::thread m_thread;
+    CPollThread m_thread;
     std::atomic<unsigned> m_handled{0};
     std::mutex m_eventLock;
 };

@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -44,8 +43,7 @@ bool CEvdevPointer::Open(const std::string& node, std::string& error)
 {
     Close();
     m_fd = open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    m_wakeFd = eventfd(0, EFD_CLOEXEC);
-    if (m_fd < 0 || m_wakeFd < 0) {
+    if (m_fd < 0) {
         error = "cannot open " + node + ": " + strerror(errno);
         Close();
         return false;
@@ -67,21 +65,17 @@ bool CEvdevPointer::Open(const std::string& node, std::string& error)
         m_track = CPointerTrack(start);
         m_gone = false;
     }
-    m_reader = std::thread(&CEvdevPointer::ReaderLoop, this);
+    if (!m_reader.Start(m_fd, [this](short revents) { return OnReadable(revents); })) {
+        error = "cannot start the reader of " + node;
+        Close();
+        return false;
+    }
     return true;
 }
 
 void CEvdevPointer::Close()
 {
-    if (m_reader.joinable()) {
-        const uint64_t one = 1;
-        ssize_t ignored = write(m_wakeFd, &one, sizeof one);
-        (void)ignored;
-        m_reader.join();
-    }
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
-    m_wakeFd = -1;
+    m_reader.Stop();
     if (m_fd >= 0)
         close(m_fd);
     m_fd = -1;
@@ -111,33 +105,25 @@ bool CEvdevPointer::Gone() const
     return m_gone;
 }
 
-void CEvdevPointer::ReaderLoop()
+bool CEvdevPointer::OnReadable(short revents)
 {
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
     input_event events[64];
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents)
-            return; // Close asked
-        const ssize_t n = read(m_fd, events, sizeof events);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            break; // ENODEV: the device is gone
+    const ssize_t n = (revents & POLLIN) ? read(m_fd, events, sizeof events) : 0;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return true;
+    if (n > 0) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (size_t i = 0; i < static_cast<size_t>(n) / sizeof events[0]; ++i)
                 m_track.Feed(events[i]);
         }
         m_changed.notify_all();
+        return true;
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_gone = true;
+        m_gone = true; // ENODEV: the device is gone
     }
     m_changed.notify_all();
+    return false;
 }

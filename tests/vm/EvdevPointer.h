@@ -3,12 +3,12 @@
 #pragma once
 
 #include "PointerFrames.h"
+#include "PollThread.h"
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 // "/dev/input/eventN" of the input device named `name`; empty when none.
 std::string FindEventNode(const std::string& name);
@@ -34,11 +34,10 @@ public:
     bool Gone() const;
 
 private:
-    void ReaderLoop();
+    bool OnReadable(short revents);
 
     int m_fd = -1;
-    int m_wakeFd = -1;
-    std::thread m_reader;
+    CPollThread m_reader;
     // Guards m_track and m_gone between the reader thread and the callers.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

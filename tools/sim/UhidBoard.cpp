@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -113,17 +112,20 @@ bool CUhidBoard::Create(const UhidIdentity& identity, std::string& error)
                 (errno == ENOENT ? " (load the uhid module)" : "");
         return false;
     }
-    m_wakeFd = eventfd(0, EFD_CLOEXEC);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = UhidState();
     }
-    if (m_wakeFd < 0 || !WriteEvent(m_fd, request)) {
+    if (!WriteEvent(m_fd, request)) {
         error = std::string("cannot create the uhid device: ") + strerror(errno);
         Destroy();
         return false;
     }
-    m_reader = std::thread(&CUhidBoard::ReaderLoop, this);
+    if (!m_reader.Start(m_fd, [this](short revents) { return OnReadable(revents); })) {
+        error = "cannot start the reader of /dev/uhid";
+        Destroy();
+        return false;
+    }
     return true;
 }
 
@@ -136,15 +138,7 @@ void CUhidBoard::Destroy()
         std::lock_guard<std::mutex> lock(m_writeMutex);
         WriteEvent(m_fd, request); // closing the descriptor below destroys it as well
     }
-    if (m_reader.joinable()) {
-        const uint64_t one = 1;
-        ssize_t ignored = write(m_wakeFd, &one, sizeof one);
-        (void)ignored;
-        m_reader.join();
-    }
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
-    m_wakeFd = -1;
+    m_reader.Stop();
     if (m_fd >= 0)
         close(m_fd);
     m_fd = -1;
@@ -171,36 +165,27 @@ bool CUhidBoard::WaitFor(const std::function<bool(const UhidState&)>& condition,
     return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return condition(m_state); });
 }
 
-void CUhidBoard::ReaderLoop()
+bool CUhidBoard::OnReadable(short revents)
 {
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    if (!(revents & POLLIN))
+        return false;
     uhid_event event;
     uhid_event reply;
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (fds[1].revents)
-            return; // Destroy asked
-        if (!(fds[0].revents & POLLIN))
-            return;
-        memset(&event, 0, sizeof event);
-        const ssize_t n = read(m_fd, &event, sizeof event);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return;
-        bool answer;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            answer = UhidApply(event, m_state, reply);
-        }
-        m_changed.notify_all();
-        if (answer) {
-            std::lock_guard<std::mutex> lock(m_writeMutex);
-            WriteEvent(m_fd, reply);
-        }
+    memset(&event, 0, sizeof event);
+    const ssize_t n = read(m_fd, &event, sizeof event);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return true;
+    if (n <= 0)
+        return false;
+    bool answer;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        answer = UhidApply(event, m_state, reply);
     }
+    m_changed.notify_all();
+    if (answer) {
+        std::lock_guard<std::mutex> lock(m_writeMutex);
+        WriteEvent(m_fd, reply);
+    }
+    return true;
 }

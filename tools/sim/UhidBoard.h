@@ -10,6 +10,7 @@
 #pragma once
 
 #include "BoardSim.h"
+#include "PollThread.h"
 
 #include <linux/uhid.h>
 
@@ -19,7 +20,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // What the kernel sees of the board when it is created.
@@ -83,11 +83,10 @@ public:
     bool WaitFor(const std::function<bool(const UhidState&)>& condition, int timeoutMs) const;
 
 private:
-    void ReaderLoop();
+    bool OnReadable(short revents);
 
     int m_fd = -1;
-    int m_wakeFd = -1;
-    std::thread m_reader;
+    CPollThread m_reader;
     // Guards m_state between the reader thread and the callers.
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
