@@ -516,9 +516,7 @@ public:
     CReportMaker()
     {
         SimFrame frame;
-        SimContact c;
-        c.down = true;
-        frame.contacts = {c};
+        frame.contacts = {Touching({0, 0})};
         m_touch = m_encoder.Encode(frame);
         m_lift = m_encoder.Encode(SimFrame());
     }
@@ -541,11 +539,8 @@ public:
     bool SelfCheck() const
     {
         SimFrame frame;
-        SimContact c;
-        c.down = true;
-        c.pos = {12345, 23456};
-        frame.contacts = {c};
-        SimBytes mine = Touch(c.pos, 0, 0);
+        frame.contacts = {Touching({12345, 23456})};
+        SimBytes mine = Touch(frame.contacts[0].pos, 0, 0);
         return mine == m_encoder.Encode(frame);
     }
 

@@ -27,21 +27,6 @@ protected:
         RemoveTree(m_lockDir);
     }
 
-    std::vector<std::string> Client(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> argv = {SKRIB_SETTINGS_EXE, "--workdir", h.workDir};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-    }
-
-    int Run(const std::vector<std::string>& args, const std::string& name)
-    {
-        CChildProcess client;
-        if (!h.StartChild(client, Client(args), name))
-            return -1;
-        return h.WaitExit(client);
-    }
-
     CServerHarness h; // the event loop, the working folder and its port; no server of its own
     std::string m_lockDir = MakeTempDir();
     CSkribOptions m_options;
@@ -54,12 +39,12 @@ TEST_F(AppIPCTest, ClientReachesTheBoardsWorkThreadThroughTheApplication)
     ASSERT_TRUE(m_app->OnInit());
     EXPECT_EQ(wxString::Format("%d", ReadSettingsPort(h.workDir)), m_app->IPCService());
 
-    EXPECT_EQ(4, Run({"orient", "4"}, "no-board")) << h.Output("no-board");
+    EXPECT_EQ(4, h.RunClient({"orient", "4"}, "no-board")) << h.Output("no-board");
 
     // A board without a device: its work thread runs and takes notifications.
     ASSERT_TRUE(m_app->CreateWorkThread(DRIVER_ZIW, nullptr));
     CChildProcess values;
-    ASSERT_TRUE(h.StartChild(values, Client({"--count", "1", "values"}), "values"));
+    ASSERT_TRUE(h.StartChild(values, h.Client({"--count", "1", "values"}), "values"));
     ASSERT_TRUE(h.WaitOutput("values", "started DriversSet/data")) << h.Output("values");
     std::thread work([&] { m_app->SendToClient("1234"); });
     work.join();
@@ -67,7 +52,7 @@ TEST_F(AppIPCTest, ClientReachesTheBoardsWorkThreadThroughTheApplication)
     EXPECT_NE(std::string::npos, h.Output("values").find("\n123\n")) << h.Output("values");
 
     m_app->OnExit();
-    EXPECT_EQ(2, Run({"values"}, "after-exit")) << h.Output("after-exit");
+    EXPECT_EQ(2, h.RunClient({"values"}, "after-exit")) << h.Output("after-exit");
 }
 
 TEST_F(AppIPCTest, TakenPortStopsTheStart)

@@ -42,19 +42,11 @@ using Strings = std::vector<std::string>;
 const int kScreenWidth = 1440;
 const int kScreenHeight = 900;
 
-SimContact Contact(int x, int y, int size1 = 0, int size2 = 0)
-{
-    SimContact c;
-    c.down = true;
-    c.pos = {x, y};
-    c.size1 = size1;
-    c.size2 = size2;
-    return c;
-}
+SimContact Contact(int x, int y, int size1 = 0, int size2 = 0) { return Touching({x, y}, size1, size2); }
 
 SimContact WithStatus(int status, int x, int y)
 {
-    SimContact c = Contact(x, y);
+    SimContact c = Touching({x, y});
     c.rawStatus = status;
     return c;
 }

@@ -101,6 +101,26 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+#ifdef SKRIB_SETTINGS_EXE
+    // The settings client with these arguments, on this working folder.
+    std::vector<std::string> Client(const std::vector<std::string>& args) const
+    {
+        std::vector<std::string> argv = {SKRIB_SETTINGS_EXE, "--workdir", workDir};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+
+    // Runs the settings client to its end, its output in the log `name`;
+    // its exit code.
+    int RunClient(const std::vector<std::string>& args, const std::string& name)
+    {
+        CChildProcess client;
+        if (!StartChild(client, Client(args), name))
+            return -1;
+        return WaitExit(client);
+    }
+#endif
+
     // Waits until the log `name` holds `text`.
     bool WaitOutput(const std::string& name, const std::string& text, int timeoutMs = 10000)
     {

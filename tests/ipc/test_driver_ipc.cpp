@@ -27,22 +27,6 @@ class DriverIPCTest : public ::testing::Test
 protected:
     void SetUp() override { ASSERT_TRUE(h.Start()) << "port " << ReadSettingsPort(h.workDir); }
 
-    std::vector<std::string> Client(const std::vector<std::string>& args)
-    {
-        std::vector<std::string> argv = {SKRIB_SETTINGS_EXE, "--workdir", h.workDir};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-    }
-
-    // Runs the client to its end; its exit code.
-    int Run(const std::vector<std::string>& args, const std::string& name)
-    {
-        CChildProcess client;
-        if (!h.StartChild(client, Client(args), name))
-            return -1;
-        return h.WaitExit(client);
-    }
-
     CServerHarness h;
 };
 
@@ -83,7 +67,7 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
         if (c.valuesOn)
             expected.emplace_back(NOTIFY_DRIVERSET_RELOAD, 0);
 
-        EXPECT_EQ(0, Run(c.args, name)) << name << ": " << h.Output(name);
+        EXPECT_EQ(0, h.RunClient(c.args, name)) << name << ": " << h.Output(name);
         EXPECT_TRUE(h.WaitNotes(expected.size())) << name;
         EXPECT_EQ(expected, h.notes) << name << ": " << c.args.back();
     }
@@ -92,10 +76,10 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
 TEST_F(DriverIPCTest, ForeignTopicIsRefusedAndDropsThePreviousClient)
 {
     CChildProcess first;
-    ASSERT_TRUE(h.StartChild(first, Client({"values"}), "first"));
+    ASSERT_TRUE(h.StartChild(first, h.Client({"values"}), "first"));
     ASSERT_TRUE(h.WaitNotes(1)) << h.Output("first");
 
-    EXPECT_EQ(3, Run({"raw", "Calibrate", "4"}, "foreign")) << h.Output("foreign");
+    EXPECT_EQ(3, h.RunClient({"raw", "Calibrate", "4"}, "foreign")) << h.Output("foreign");
     EXPECT_NE(std::string::npos, h.Output("foreign").find("refused the topic"));
 
     EXPECT_EQ(5, h.WaitExit(first)) << h.Output("first");
@@ -112,7 +96,7 @@ TEST_F(DriverIPCTest, ForeignTopicIsRefusedAndDropsThePreviousClient)
 TEST_F(DriverIPCTest, AdvisesCarryFourBytesUnderTheStartedItem)
 {
     CChildProcess client;
-    ASSERT_TRUE(h.StartChild(client, Client({"--count", "3", "raw", "Orient", "4"}), "client"));
+    ASSERT_TRUE(h.StartChild(client, h.Client({"--count", "3", "raw", "Orient", "4"}), "client"));
     ASSERT_TRUE(h.WaitNotes(1)) << h.Output("client");
     ASSERT_EQ(Note(NOTIFY_ORIENT_START, 4), h.notes[0]);
 
@@ -139,10 +123,10 @@ TEST_F(DriverIPCTest, AdvisesFromAnotherThreadFollowTheClientThatReplacesTheFirs
         }
     });
     CChildProcess first, second;
-    ASSERT_TRUE(h.StartChild(first, Client({"values"}), "first"));
+    ASSERT_TRUE(h.StartChild(first, h.Client({"values"}), "first"));
     EXPECT_TRUE(h.PumpUntil([&] { return h.Output("first").find("\n1") != std::string::npos; }))
         << h.Output("first");
-    ASSERT_TRUE(h.StartChild(second, Client({"--count", "20", "values"}), "second"));
+    ASSERT_TRUE(h.StartChild(second, h.Client({"--count", "20", "values"}), "second"));
     EXPECT_EQ(5, h.WaitExit(first)) << h.Output("first");
     EXPECT_EQ(0, h.WaitExit(second)) << h.Output("second");
     stop = true;
@@ -177,7 +161,7 @@ TEST_F(DriverIPCTest, StartFailsWhenNoBoardIsActiveOrTheRunIsNotTaken)
         h.boardActive = c.boardActive;
         h.takeRuns = c.takeRuns;
         const std::string name = c.boardActive ? "not-taken" : "no-board";
-        EXPECT_EQ(4, Run({"raw", "Orient", "40"}, name)) << h.Output(name);
+        EXPECT_EQ(4, h.RunClient({"raw", "Orient", "40"}, name)) << h.Output(name);
         EXPECT_NE(std::string::npos, h.Output(name).find("no board is active")) << h.Output(name);
         EXPECT_TRUE(h.WaitNotes(c.expected.size()));
         EXPECT_EQ(c.expected, h.notes) << name;
@@ -203,7 +187,7 @@ TEST_F(DriverIPCTest, ClientGoingAwayDuringCalibrationAbandonsIt)
         const std::string name = "signal" + std::to_string(c.signal);
         h.notes.clear();
         CChildProcess client;
-        ASSERT_TRUE(h.StartChild(client, Client({"orient", "4"}), name));
+        ASSERT_TRUE(h.StartChild(client, h.Client({"orient", "4"}), name));
         ASSERT_TRUE(h.WaitNotes(1)) << h.Output(name);
         h.server->Advise("fin");
         ASSERT_TRUE(h.WaitOutput(name, "point 1 of 4 done")) << h.Output(name);

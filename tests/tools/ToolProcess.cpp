@@ -24,6 +24,17 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+std::string Hex(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    char h[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        snprintf(h, sizeof h, i ? " %02x" : "%02x", bytes[i]);
+        text += h;
+    }
+    return text;
+}
+
 std::string ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

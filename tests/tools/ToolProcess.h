@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 std::string ReadWholeFile(const std::string& path);
+
+// Bytes as the tools print them: two lower-case digits each, one blank
+// between (written here anew, so that the tools' own formatting is checked).
+std::string Hex(const std::vector<std::uint8_t>& bytes);
 bool FileExists(const std::string& path);
 
 // A fresh folder below $TMPDIR or /tmp, removed with its files at the end.

@@ -32,22 +32,9 @@ SimBytes ZiwReport(const std::vector<std::pair<int, int>>& bytes)
     return report;
 }
 
-SimContact Down(int x, int y, int size1 = 0, int size2 = 0)
-{
-    SimContact c;
-    c.down = true;
-    c.pos = {x, y};
-    c.size1 = size1;
-    c.size2 = size2;
-    return c;
-}
+SimContact Down(int x, int y, int size1 = 0, int size2 = 0) { return Touching({x, y}, size1, size2); }
 
-SimContact Up(int x, int y, int size1 = 0, int size2 = 0)
-{
-    SimContact c = Down(x, y, size1, size2);
-    c.down = false;
-    return c;
-}
+SimContact Up(int x, int y, int size1 = 0, int size2 = 0) { return Lifted({x, y}, size1, size2); }
 
 SimContact Raw(int status, int x, int y)
 {

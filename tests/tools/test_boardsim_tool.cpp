@@ -44,17 +44,6 @@ Bytes Report(const std::vector<C>& contacts)
     return r;
 }
 
-std::string Hex(const Bytes& bytes)
-{
-    std::string text;
-    char h[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(h, sizeof h, i ? " %02x" : "%02x", bytes[i]);
-        text += h;
-    }
-    return text;
-}
-
 // The hex of each 64-byte report in `data`, one per element.
 std::vector<std::string> Reports(const std::string& data)
 {

@@ -40,17 +40,6 @@ Bytes Record(std::int32_t m1, std::int32_t m2, std::int32_t action, std::int32_t
     return r;
 }
 
-std::string Hex(const Bytes& bytes)
-{
-    std::string text;
-    char h[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        snprintf(h, sizeof h, i ? " %02x" : "%02x", bytes[i]);
-        text += h;
-    }
-    return text;
-}
-
 // The peer's output lines without their time stamps ("HH:MM:SS.mmm "); a
 // line without a well-formed stamp shows as "unstamped: <line>".
 std::vector<std::string> Lines(const std::string& output)

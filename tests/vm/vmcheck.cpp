@@ -145,15 +145,7 @@ bool HoldsNode(pid_t pid, const std::string& node)
     return holds;
 }
 
-SimContact Contact(SimPoint at)
-{
-    SimContact c;
-    c.down = true;
-    c.pos = at;
-    c.size1 = 100;
-    c.size2 = 60;
-    return c;
-}
+SimContact Contact(SimPoint at) { return Touching(at, 100, 60); }
 
 // A touch as the board senses it: one frame per report, then the lift.
 std::vector<SimFrame> Touch(const std::vector<SimPoint>& first, const std::vector<SimPoint>& second = {})

@@ -45,6 +45,25 @@ struct SimContact
     int rawStatus = -1; // a family's status byte to send instead of the usual one; -1: usual
 };
 
+// A contact on the board at `pos` with these size values; lifted, the same
+// contact leaving the board there.
+inline SimContact Touching(SimPoint pos, int size1 = 0, int size2 = 0)
+{
+    SimContact c;
+    c.down = true;
+    c.pos = pos;
+    c.size1 = size1;
+    c.size2 = size2;
+    return c;
+}
+
+inline SimContact Lifted(SimPoint pos, int size1 = 0, int size2 = 0)
+{
+    SimContact c = Touching(pos, size1, size2);
+    c.down = false;
+    return c;
+}
+
 // The board's state at one instant. Slot i is contact i + 1; slots beyond the
 // family's contact count are not sent. No slots: nothing on the board.
 struct SimFrame
