@@ -19,6 +19,11 @@ const char* const kTopics[] = {"Orient", "SideKey", "PENSET", "DriversSet", "Set
 // loop; newer ones are dropped rather than piled up.
 constexpr size_t kQueueLimit = 256;
 
+// How long a new connection may take to send its first bytes before the
+// kernel hands it over anyway (and the server then refuses it). A client
+// sends its handshake at once.
+constexpr int kHandshakeWaitSeconds = 5;
+
 std::string Utf8(const wxString& text)
 {
     return std::string(text.utf8_str().data());
@@ -158,6 +163,18 @@ bool CSkribDriverIPC::Create(const wxString& service)
         m_server = nullptr;
         return false;
     }
+    // The toolkit reads the connect handshake, and later each request, on
+    // the main thread, waiting up to ten minutes for bytes that a stalled
+    // local program never sends. Connections reach accept() only with their
+    // first bytes, and reads never wait: a request that does not arrive
+    // whole is refused. Writes do not wait either: a client that stops
+    // reading loses advises instead of stopping the driver. Accepted sockets
+    // take these flags from the listening one.
+    if (DeferAcceptUntilData(m_server->GetSocket(), kHandshakeWaitSeconds))
+        m_server->SetFlags(wxSOCKET_NOWAIT | wxSOCKET_REUSEADDR);
+    else
+        SkribLog("settings server: TCP_DEFER_ACCEPT not set (%s); a stalled client can hold up the driver",
+                 strerror(errno));
     SkribLog("settings server: listening on 127.0.0.1 port %d", Port());
     return true;
 }

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -77,43 +76,22 @@ bool CEndSignalWatcher::Start()
 {
     sigset_t set = EndSignals();
     m_sigFd = signalfd(-1, &set, SFD_CLOEXEC);
-    m_wakeFd = eventfd(0, EFD_CLOEXEC);
-    if (m_sigFd < 0 || m_wakeFd < 0) {
+    if (m_sigFd < 0 || !m_thread.Start(m_sigFd, [this](short revents) {
+            signalfd_siginfo info;
+            if ((revents & POLLIN) && read(m_sigFd, &info, sizeof info) == sizeof info)
+                m_onSignal(static_cast<int>(info.ssi_signo));
+            return !(revents & (POLLERR | POLLNVAL));
+        })) {
         Stop();
         return false;
     }
-    m_thread = std::thread(&CEndSignalWatcher::Run, this);
     return true;
 }
 
 void CEndSignalWatcher::Stop()
 {
-    if (m_thread.joinable()) {
-        uint64_t one = 1;
-        ssize_t ignored = write(m_wakeFd, &one, sizeof one);
-        (void)ignored;
-        m_thread.join();
-    }
+    m_thread.Stop();
     if (m_sigFd >= 0)
         close(m_sigFd);
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
-    m_sigFd = m_wakeFd = -1;
-}
-
-void CEndSignalWatcher::Run()
-{
-    pollfd fds[2] = {{m_sigFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    for (;;) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (fds[1].revents)
-            return;
-        signalfd_siginfo info;
-        if (fds[0].revents && read(m_sigFd, &info, sizeof info) == sizeof info)
-            m_onSignal(static_cast<int>(info.ssi_signo));
-    }
+    m_sigFd = -1;
 }

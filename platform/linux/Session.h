@@ -2,8 +2,9 @@
 // reached, and the signals and events that end the session.
 #pragma once
 
+#include "PollThread.h"
+
 #include <functional>
-#include <thread>
 
 // Makes Xlib safe for use from several threads; before any other Xlib call.
 void InitDisplayThreads();
@@ -31,10 +32,8 @@ public:
     void Stop();
 
 private:
-    void Run();
 
     std::function<void(int)> m_onSignal;
     int m_sigFd = -1;
-    int m_wakeFd = -1;
-    std::thread m_thread;
+    CPollThread m_thread;
 };

@@ -19,3 +19,8 @@ bool SetNoDelay(int fd)
     int on = 1;
     return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
+
+bool DeferAcceptUntilData(int fd, int seconds)
+{
+    return setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds) == 0;
+}

@@ -12,3 +12,7 @@ bool RestrictToLoopback(int fd);
 // acknowledgement (Nagle), which would delay each short message by tens of
 // milliseconds. False (with errno) on failure.
 bool SetNoDelay(int fd);
+
+// Holds a new connection back from accept() until its first bytes have
+// arrived, for at most about `seconds`. False (with errno) on failure.
+bool DeferAcceptUntilData(int fd, int seconds);

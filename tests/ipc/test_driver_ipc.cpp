@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -71,6 +73,61 @@ TEST_F(DriverIPCTest, EachTopicAndItemGivesItsNotification)
         EXPECT_TRUE(h.WaitNotes(expected.size())) << name;
         EXPECT_EQ(expected, h.notes) << name << ": " << c.args.back();
     }
+}
+
+// A local program that connects and then stalls, before or in the middle of
+// the connect handshake, must not hold up the server (nor the main thread it
+// shares with the whole driver): the next client is served at once.
+TEST_F(DriverIPCTest, StalledConnectionsDoNotHoldUpTheServer)
+{
+    const std::vector<std::uint8_t> kConnect = {10};                                   // the connect code alone
+    const std::vector<std::uint8_t> kHalfTopic = {10, 100, 0, 0, 0, 'D', 'r', 'i'}; // 100 bytes promised, 3 sent
+    const struct
+    {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {{"silent", {}}, {"connect-code", kConnect}, {"half-topic", kHalfTopic}};
+
+    std::vector<int> stalled;
+    for (const auto& c : cases) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(h.server->Port()));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) << c.name;
+        if (!c.bytes.empty()) {
+            ASSERT_EQ(ssize_t(c.bytes.size()), send(fd, c.bytes.data(), c.bytes.size(), 0)) << c.name;
+        }
+        stalled.push_back(fd);
+    }
+    // Should the server wait on them after all, they hang up after 8 s, so
+    // that the test ends and reports the delay instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread hangUp([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            pollfd none = {-1, 0, 0};
+            poll(&none, 1, 20);
+        }
+        for (int fd : stalled)
+            shutdown(fd, SHUT_RDWR);
+    });
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, h.RunClient({"auto", "2"}, "after-stall")) << h.Output("after-stall");
+    const auto took = std::chrono::steady_clock::now() - start;
+    done = true;
+    hangUp.join();
+    for (int fd : stalled)
+        close(fd);
+    EXPECT_LT(took, std::chrono::seconds(3))
+        << "the client waited " << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+        << " ms behind the stalled connections";
+    EXPECT_TRUE(h.WaitNotes(1));
+    ASSERT_FALSE(h.notes.empty());
+    EXPECT_EQ(Note(NOTIFY_AUTO_LEVEL, 2), h.notes.front());
 }
 
 TEST_F(DriverIPCTest, ForeignTopicIsRefusedAndDropsThePreviousClient)
