@@ -307,8 +307,9 @@ void CSkribDriverIPC::Flush()
     }
     if (dropped)
         SkribLog("settings server: %u advises dropped, the event loop fell behind", dropped);
-    // A send may wait for the socket and run the event loop meanwhile, which
-    // may replace the connection: look at both afresh for each payload.
+    // Where the sockets may wait (see Create), a send runs the event loop
+    // meanwhile, which may replace the connection: look at both afresh for
+    // each payload.
     for (const Pending& p : batch)
         if (p.session == m_uSession.load() && m_pConnection)
             m_pConnection->Send(p.payload);

@@ -35,6 +35,10 @@
 // - The server listens on loopback only: a peer on the network, or a
 //   connection addressed to a non-loopback address of this machine, is
 //   refused.
+// - A program that connects and stalls holds up neither the server nor the
+//   main thread: a connection is accepted only with its first bytes, and
+//   reads and writes never wait (a request that is not there whole is
+//   refused; a client that stops reading loses advises).
 // - A calibration run that the work thread does not take (no work thread, or
 //   a point count it refuses) fails the client's advise start, so that the
 //   client does not wait for points that never come.
@@ -97,8 +101,6 @@ public:
     // The peer went away. The object stays; its owner deletes it.
     bool OnDisconnect() override;
 
-    // The item of the last accepted advise start (empty before one).
-    const wxString& Item() const { return m_strItem; }
     // Sends one advise under the stored item; nothing without one, or when
     // the peer is gone. Main thread.
     void Send(const std::array<unsigned char, 4>& payload);
@@ -165,9 +167,10 @@ private:
     // Main thread only.
     MyConnection* m_pConnection = nullptr;
     // The connection that the last new client replaced: disconnected, and
-    // deleted at the next replacement or with the server. The toolkit may
-    // still be reading a request of it further up the stack (a socket wait
-    // runs the event loop), so it is not deleted at once.
+    // deleted at the next replacement or with the server. Where the sockets
+    // may wait (see Create), the toolkit may still be reading a request of
+    // it further up the stack (a socket wait runs the event loop), so it is
+    // not deleted at once.
     MyConnection* m_pRetired = nullptr;
 
     // Written on the main thread, read by Advise on any thread.

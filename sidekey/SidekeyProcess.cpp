@@ -202,6 +202,5 @@ void CSidekeyProcess::StopTimer()
 
 void CSidekeyProcess::StartTimer()
 {
-    if (m_pHost)
-        m_pHost->CreateEvent(EVENT_SIDEKEY_TIMER);
+    Post(EVENT_SIDEKEY_TIMER);
 }
