@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -35,7 +34,6 @@ public:
     long Reordered() const { return m_reordered; }              // arrived after a higher one
     long Duplicates() const { return m_duplicates; }
     long Unknown() const { return m_unknown; }                  // outside 0 .. expected-1
-    long Last() const { return m_highest; }                     // highest seen, -1 before any
     // Runs of consecutive numbers that never came: how many, and the longest.
     long LossRuns(long* longest = nullptr) const;
 

@@ -82,29 +82,42 @@ constexpr int kScreenHeight = 1080;
 
 FILE* g_details = nullptr;
 
-// A line of progress on standard error and in the details file.
-void Note(const char* format, ...)
+std::string FormatArgs(const char* format, va_list args)
 {
-    char line[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    fprintf(stderr, "bench: %s\n", line);
-    if (g_details) {
-        fprintf(g_details, "%s\n", line);
-        fflush(g_details);
-    }
+    va_list copy;
+    va_copy(copy, args);
+    const int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length <= 0)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
 }
 
 std::string Format(const char* format, ...)
 {
-    char text[512];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    std::string text = FormatArgs(format, args);
     va_end(args);
     return text;
+}
+
+// A line of progress on standard error and in the details file, whole
+// however long it is.
+void Note(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string line = FormatArgs(format, args);
+    va_end(args);
+    fprintf(stderr, "bench: %s\n", line.c_str());
+    if (g_details) {
+        fprintf(g_details, "%s\n", line.c_str());
+        fflush(g_details);
+    }
 }
 
 std::string LoadAverage()
@@ -554,21 +567,6 @@ std::int64_t NowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// Whole writes of one report to the node; false when the node failed.
-bool WriteAll(int fd, const SimBytes& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // --- Results --------------------------------------------------------------------------
 
 struct StreamResult
@@ -862,14 +860,14 @@ private:
     bool Press()
     {
         const long presses = m_watch.Presses() + 1;
-        return WriteAll(m_bus.NodeFd(), m_maker.Touch(m_placer.Device(m_press), 0, NowNs())) &&
+        return m_bus.Send(m_maker.Touch(m_placer.Device(m_press), 0, NowNs())) &&
                m_watch.WaitButtons(presses, 0, 10000);
     }
 
     bool Lift(int timeoutMs)
     {
         const long releases = m_watch.Releases() + 1;
-        return WriteAll(m_bus.NodeFd(), m_maker.Lift()) && m_watch.WaitButtons(0, releases, timeoutMs);
+        return m_bus.Send(m_maker.Lift()) && m_watch.WaitButtons(0, releases, timeoutMs);
     }
 
     // One touch of `warmup` unmeasured moves, then `samples` moves, one at a
@@ -888,7 +886,7 @@ private:
             const SimPoint at = m_placer.Device(m_raster.At(i));
             const std::int64_t stamp = NowNs();
             const Clock::time_point sent = Clock::now();
-            if (!WriteAll(m_bus.NodeFd(), m_maker.Touch(at, static_cast<std::uint32_t>(i), stamp)))
+            if (!m_bus.Send(m_maker.Touch(at, static_cast<std::uint32_t>(i), stamp)))
                 return false;
             Clock::time_point seen;
             if (!m_watch.WaitStamp(i, seen, 1000)) {
@@ -916,7 +914,6 @@ private:
         const double ticks0 = CpuSeconds(consumer);
         const ProcessSample before = Sample(consumer), serverBefore = Sample(m_server.Pid());
         const std::int64_t intervalNs = 1000000000LL / rate;
-        const int fd = m_bus.NodeFd();
         const Clock::time_point start = Clock::now();
         const long sampleEvery = static_cast<long>(m_s.memorySampleSeconds) * rate;
         r.rss.emplace_back(0.0, RssKiB(consumer));
@@ -929,7 +926,7 @@ private:
                 while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
                 }
             }
-            if (!WriteAll(fd, m_maker.Touch(m_placer.Device(m_raster.At(i)), static_cast<std::uint32_t>(i), NowNs())))
+            if (!m_bus.Send(m_maker.Touch(m_placer.Device(m_raster.At(i)), static_cast<std::uint32_t>(i), NowNs())))
                 break;
             if (sampleEvery > 0 && i > 0 && i % sampleEvery == 0)
                 r.rss.emplace_back(static_cast<double>(i) / rate, RssKiB(consumer));
@@ -1063,7 +1060,7 @@ private:
         std::thread reader([&] {
             unsigned char buf[4096];
             pollfd p = {slave, POLLIN, 0};
-            while (!done.load() || received.load() % 64 != 0) {
+            while (!done.load()) {
                 if (poll(&p, 1, 100) <= 0)
                     continue;
                 const ssize_t n = read(slave, buf, sizeof buf);
@@ -1075,7 +1072,8 @@ private:
         long long sent = 0;
         const Clock::time_point start = Clock::now();
         const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-        while (Clock::now() < end && WriteAll(master, report))
+        CFdSink sink(master);
+        while (Clock::now() < end && sink.Write(report))
             sent += 64;
         // Until everything written has been read.
         while (received.load() < sent && Clock::now() < end + std::chrono::seconds(5))

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,15 +131,22 @@ TEST_F(OrientWorkTest, NotificationsDuringTheFinalPausesStand)
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(m_work->DealClientNotify(NOTIFY_ORIENT_START, 4));
-        bool taken = false;
+        // From another thread, as the main thread does it: it gets through
+        // only if the pause does not hold the lock.
+        std::future<bool> other;
+        bool gotThrough = false;
         m_work->m_onPause = [&](int seconds) {
-            if (seconds == 2)
-                taken = m_work->DealClientNotify(c.notify, c.value);
+            if (seconds != 2)
+                return;
+            other = std::async(std::launch::async, [&] { return m_work->DealClientNotify(c.notify, c.value); });
+            gotThrough = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         };
         for (int k = 0; k < 4; ++k)
             m_work->Touch(kTargets[k].x, kTargets[k].y, 29);
         m_work->m_onPause = nullptr;
-        EXPECT_TRUE(taken) << c.name;
+        ASSERT_TRUE(other.valid()) << c.name;
+        EXPECT_TRUE(gotThrough) << c.name << ": the pause held the work thread's lock";
+        EXPECT_TRUE(other.get()) << c.name;
         EXPECT_EQ(c.after, m_work->State()) << c.name;
         // The run was stored and reloaded all the same.
         EXPECT_EQ(wxPoint(1382, 864), StoredConversion(kTargets[3])) << c.name;

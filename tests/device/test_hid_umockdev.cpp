@@ -282,7 +282,9 @@ TEST_F(HidBoardTest, BoardIsServedWhenItsNodesArriveAfterTheDevice)
     EXPECT_EQ(0u, m_host.Added()) << "no node to open yet";
 
     const std::string tree = Board(board, "hidraw0", "hidraw1", 1);
-    Add(tree.substr(tree.find("\n\n") + 2)); // the interfaces and their nodes
+    const size_t children = tree.find("\n\n"); // after the USB device's paragraph
+    ASSERT_NE(std::string::npos, children);
+    Add(tree.substr(children + 2)); // the interfaces and their nodes
     ASSERT_TRUE(WaitFor([&] { return m_host.Added() == 1; }, 10000));
     EXPECT_EQ("0x1130000", m_host.m_locations[0]);
     WriteNode(NodeFd("/dev/hidraw1"), Report(0x02, 1));

@@ -2,6 +2,7 @@
 
 #include "ConfigXML.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -66,16 +67,18 @@ std::string MakeWorkDir()
 {
     std::string dir = MakeTempDir();
     std::filesystem::copy(SKRIB_STAGE_DIR, dir, std::filesystem::copy_options::recursive);
-    WriteSettingsPort(dir, FreeTcpPort());
+    const int port = FreeTcpPort();
+    if (port > 0)
+        WriteSettingsPort(dir, port);
     return dir;
 }
 
 int FreeTcpPort()
 {
     // Outgoing connections take ports from this range; stay below it.
-    int low = 32768, high = 60999;
-    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;
-    const int first = 10000, last = low > first + 1000 ? low - 1 : 29999;
+    int low = 32768;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low;
+    const int first = 10000, last = std::max(first + 1000, low - 1);
     std::mt19937 random(static_cast<unsigned>(getpid()) ^
                         static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::uniform_int_distribution<int> pick(first, last);

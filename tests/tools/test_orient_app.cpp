@@ -190,7 +190,9 @@ TEST_F(OrientAppTest, SaysWhyWhenItCannotCalibrate)
         PressEscape(orient);
         EXPECT_EQ(c.exitCode, h.WaitExit(orient)) << h.Output(c.name);
         EXPECT_EQ(0, OrientPid());
-        EXPECT_TRUE(h.notes.empty());
+        if (c.server) {
+            EXPECT_TRUE(h.notes.empty()) << "a refused start notifies nothing";
+        }
     }
 }
 

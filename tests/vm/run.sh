@@ -27,7 +27,9 @@ repeat=1
 cmdline="console=ttyS0 panic=-1 quiet"
 while [ $# -gt 0 ]; do
   case "$1" in
-    --repeat) repeat=$2; shift 2 ;;
+    --repeat)
+      [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || { echo "usage: tests/vm/run.sh [BUILD_DIR] [--repeat N] [--show-log]" >&2; exit 2; }
+      repeat=$2; shift 2 ;;
     --show-log) cmdline+=" skrib.showlog"; shift ;;
     -*) echo "usage: tests/vm/run.sh [BUILD_DIR] [--repeat N] [--show-log]" >&2; exit 2 ;;
     *) build=$1; shift ;;

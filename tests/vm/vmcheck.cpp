@@ -32,9 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,14 +86,6 @@ private:
     int m_failed = 0;
 };
 
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The board's hidraw node, found as a driver finds it: by the HID identity
 // of the node's hid parent. Empty while there is none.
 std::string FindBoardNode(std::string* sysPath = nullptr)
@@ -108,7 +98,7 @@ std::string FindBoardNode(std::string* sysPath = nullptr)
         if (entry->d_name[0] == '.')
             continue;
         const std::string link = std::string("/sys/class/hidraw/") + entry->d_name;
-        if (ReadText(link + "/device/uevent").find(kHidId) == std::string::npos)
+        if (ReadFile(link + "/device/uevent").find(kHidId) == std::string::npos)
             continue;
         const std::string node = std::string("/dev/") + entry->d_name;
         if (access(node.c_str(), F_OK) != 0)
@@ -151,6 +141,8 @@ SimContact Contact(SimPoint at) { return Touching(at, 100, 60); }
 std::vector<SimFrame> Touch(const std::vector<SimPoint>& first, const std::vector<SimPoint>& second = {})
 {
     std::vector<SimFrame> frames;
+    if (first.empty())
+        return frames;
     for (size_t i = 0; i < std::max(first.size(), second.size()); ++i) {
         SimFrame frame;
         frame.contacts.push_back(Contact(first[std::min(i, first.size() - 1)]));
@@ -275,7 +267,9 @@ bool CScenario::Arrival(const char* when, Served& served)
     if (sent)
         printf("     the board received %d output report(s), the first %d bytes: %s\n",
                static_cast<int>(state.outputs.size()), static_cast<int>(state.outputs[0].bytes.size()),
-               HexBytes(SimBytes(state.outputs[0].bytes.begin(), state.outputs[0].bytes.begin() + 8)).c_str());
+               HexBytes(SimBytes(state.outputs[0].bytes.begin(),
+                                 state.outputs[0].bytes.begin() + std::min<size_t>(8, state.outputs[0].bytes.size())))
+                   .c_str());
     m_check(exact, prefix + "the board receives the connect command as an output report, byte for byte",
             sent ? detail : "nothing arrived");
 
@@ -442,7 +436,7 @@ int main(int argc, char** argv)
     }
     check.Tag("");
     if (check.Failed() > 0) {
-        printf("---- driver output (%s)\n%s\n----\n", options.log.c_str(), ReadText(options.log).c_str());
+        printf("---- driver output (%s)\n%s\n----\n", options.log.c_str(), ReadFile(options.log).c_str());
     }
     printf("VMCHECK time %.2f s\n", check.Seconds());
     printf("VMCHECK passed=%d failed=%d\n", check.Passed(), check.Failed());

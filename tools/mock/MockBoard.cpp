@@ -1,5 +1,7 @@
 #include "MockBoard.h"
 
+#include "SimIo.h"
+
 #include <umockdev.h>
 
 #include <cerrno>
@@ -177,15 +179,6 @@ int CMockBoard::NodeFd() const
 
 bool CMockBoard::Send(const SimBytes& bytes)
 {
-    int fd = NodeFd();
-    size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return fd >= 0;
+    const int fd = NodeFd();
+    return fd >= 0 && CFdSink(fd).Write(bytes);
 }

@@ -14,7 +14,6 @@
 
 #include <linux/uhid.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
