@@ -17,9 +17,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -104,13 +106,12 @@ TEST_F(DriverIPCTest, StalledConnectionsDoNotHoldUpTheServer)
     }
     // Should the server wait on them after all, they hang up after 8 s, so
     // that the test ends and reports the delay instead of hanging.
-    std::atomic<bool> done{false};
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool done = false;
     std::thread hangUp([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-        while (!done && std::chrono::steady_clock::now() < deadline) {
-            pollfd none = {-1, 0, 0};
-            poll(&none, 1, 20);
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        cond.wait_for(lock, std::chrono::seconds(8), [&] { return done; });
         for (int fd : stalled)
             shutdown(fd, SHUT_RDWR);
     });
@@ -118,7 +119,11 @@ TEST_F(DriverIPCTest, StalledConnectionsDoNotHoldUpTheServer)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(0, h.RunClient({"auto", "2"}, "after-stall")) << h.Output("after-stall");
     const auto took = std::chrono::steady_clock::now() - start;
-    done = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    cond.notify_all();
     hangUp.join();
     for (int fd : stalled)
         close(fd);

@@ -3,6 +3,8 @@
 // connection with a topic whose advises arrive on the main thread.
 #pragma once
 
+#include "CompanionTypes.h"
+
 #include <wx/sckipc.h>
 #include <wx/string.h>
 
@@ -18,16 +20,6 @@ std::string FindWorkDir(const std::string& given);
 // "Global"/"port"/"num" of the settings file in `workDir`, with the driver's
 // default 4869 when the element is missing or the file cannot be read.
 int ReadServerPort(const std::string& workDir);
-
-// Outcomes of connecting and of starting an advise loop.
-enum LinkResult
-{
-    LINK_OK = 0,
-    LINK_NO_DRIVER,  // nothing listens on the port
-    LINK_REFUSED,    // the server refused the topic
-    LINK_NO_BOARD,   // the server refused the advise start: no board is active, or it did not start the run
-    LINK_LOST,       // the connection broke
-};
 
 const char* LinkResultText(LinkResult result);
 

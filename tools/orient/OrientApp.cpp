@@ -40,17 +40,6 @@
 
 namespace {
 
-// Exit statuses, as the settings client's.
-enum OrientExit
-{
-    ORIENT_EXIT_DONE = 0, // complete, or cancelled by the user
-    ORIENT_EXIT_USAGE = 1,
-    ORIENT_EXIT_NO_DRIVER = 2,
-    ORIENT_EXIT_REFUSED = 3,
-    ORIENT_EXIT_NO_BOARD = 4,
-    ORIENT_EXIT_LOST = 5,
-};
-
 const int kDefaultPoints = 9;
 const int kCompleteShowMs = 1500; // the completion stays this long
 const int kMessageShowMs = 5000;  // an error stays this long (or until Esc)
@@ -74,19 +63,6 @@ struct OrientOptions
     bool help = false;
 };
 
-bool ParseNumber(const char* text, long min, long max, int& out)
-{
-    if (!text || !*text)
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < min || v > max)
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
 bool ParseOrientOptions(int argc, char** argv, OrientOptions& options, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
@@ -98,12 +74,12 @@ bool ParseOrientOptions(int argc, char** argv, OrientOptions& options, std::stri
         if (strcmp(argv[i], "--workdir") == 0 && value && *value) {
             options.workDir = value;
         } else if (strcmp(argv[i], "--points") == 0) {
-            if (!ParseNumber(value, 1, 100, options.points) || !IsOrientPointCount(options.points)) {
+            if (!ParseBoundedInt(value, 1, 100, options.points) || !IsScreenPointCount(options.points)) {
                 error = "--points needs 4, 9, 12 or 20";
                 return false;
             }
         } else if (strcmp(argv[i], "--port") == 0) {
-            if (!ParseNumber(value, 1, 65535, options.port)) {
+            if (!ParseBoundedInt(value, 1, 65535, options.port)) {
                 error = "--port needs a port number from 1 to 65535";
                 return false;
             }
@@ -370,9 +346,7 @@ private:
 
     void Fail(LinkResult result)
     {
-        static const int kExit[] = {ORIENT_EXIT_DONE, ORIENT_EXIT_NO_DRIVER, ORIENT_EXIT_REFUSED, ORIENT_EXIT_NO_BOARD,
-                                    ORIENT_EXIT_LOST};
-        m_exit = kExit[result];
+        m_exit = ExitFor(result);
         printf("%s\n", LinkResultText(result));
         wxString text = wxString::FromUTF8(LinkResultText(result));
         text[0] = wxToupper(text[0]);
@@ -423,7 +397,7 @@ private:
     std::unique_ptr<CSettingsConnection> m_pConnection;
     wxTimer m_closeTimer;
     int m_current = 0;
-    int m_exit = ORIENT_EXIT_DONE;
+    int m_exit = EXIT_DONE;
     bool m_bBusy = false;
     bool m_bCancelRequested = false;
     bool m_bRunning = false;
@@ -443,11 +417,11 @@ int main(int argc, char** argv)
     std::string error;
     if (!ParseOrientOptions(argc, argv, options, error)) {
         fprintf(stderr, "Orient.app: %s\n%s", error.c_str(), kUsage);
-        return ORIENT_EXIT_USAGE;
+        return EXIT_USAGE;
     }
     if (options.help) {
         fputs(kUsage, stdout);
-        return ORIENT_EXIT_DONE;
+        return EXIT_DONE;
     }
     wxApp::SetInstance(new COrientApp(options));
     int wxArgc = 1;

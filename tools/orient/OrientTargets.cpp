@@ -2,15 +2,10 @@
 
 #include "Conversion.h"
 
-bool IsOrientPointCount(int count)
-{
-    return count == 4 || count == 9 || count == 12 || count == 20;
-}
-
 std::vector<wxPoint> OrientTargets(int count, int width, int height)
 {
     std::vector<wxPoint> targets;
-    if (!IsOrientPointCount(count))
+    if (!IsScreenPointCount(count))
         return targets;
     CConversion grid("Orient");
     grid.ReadScreen(width, height);

@@ -3,13 +3,11 @@
 // driver stores is the device position of the k-th target shown.
 #pragma once
 
+#include "CompanionTypes.h" // IsScreenPointCount
+
 #include <wx/gdicmn.h>
 
 #include <vector>
-
-// The point counts of a screen calibration: the grids the conversion knows
-// (2 x 2, 3 x 3, 4 x 3, 5 x 4).
-bool IsOrientPointCount(int count);
 
 // The targets of a `count`-point calibration on a `width` x `height` screen,
 // in the order they are shown: column by column, each column top to bottom.

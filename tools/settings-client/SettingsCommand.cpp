@@ -1,32 +1,7 @@
 #include "SettingsCommand.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-
-bool ParseNumber(const char* text, long min, long max, int& out)
-{
-    if (!text || !*text)
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < min || v > max)
-        return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
-// The screen calibration's point counts: the grids the conversion knows.
-bool IsScreenPointCount(int n)
-{
-    return n == 4 || n == 9 || n == 12 || n == 20;
-}
-
-} // namespace
 
 const char* SettingsUsage()
 {
@@ -71,12 +46,12 @@ bool ParseSettingsCommand(int argc, const char* const* argv, SettingsCommand& co
         if (strcmp(option, "--workdir") == 0 && value && *value) {
             command.workDir = value;
         } else if (strcmp(option, "--port") == 0) {
-            if (!ParseNumber(value, 1, 65535, command.port)) {
+            if (!ParseBoundedInt(value, 1, 65535, command.port)) {
                 error = "--port needs a port number from 1 to 65535";
                 return false;
             }
         } else if (strcmp(option, "--count") == 0) {
-            if (!ParseNumber(value, 0, INT_MAX, command.count)) {
+            if (!ParseBoundedInt(value, 0, INT_MAX, command.count)) {
                 error = "--count needs a number of 0 or more";
                 return false;
             }
@@ -104,7 +79,7 @@ bool ParseSettingsCommand(int argc, const char* const* argv, SettingsCommand& co
     if (name == "orient") {
         if (!expect(1))
             return false;
-        if (!ParseNumber(arg, 1, 100, n) || !IsScreenPointCount(n)) {
+        if (!ParseBoundedInt(arg, 1, 100, n) || !IsScreenPointCount(n)) {
             error = "orient needs 4, 9, 12 or 20 targets";
             return false;
         }
@@ -114,7 +89,7 @@ bool ParseSettingsCommand(int argc, const char* const* argv, SettingsCommand& co
     } else if (name == "hotkey") {
         if (!expect(1))
             return false;
-        if (!ParseNumber(arg, 1, 30, n)) {
+        if (!ParseBoundedInt(arg, 1, 30, n)) {
             error = "hotkey needs 1 to 30 zones";
             return false;
         }
@@ -149,7 +124,7 @@ bool ParseSettingsCommand(int argc, const char* const* argv, SettingsCommand& co
     } else if (name == "auto") {
         if (!expect(1))
             return false;
-        if (!ParseNumber(arg, 0, 3, n)) {
+        if (!ParseBoundedInt(arg, 0, 3, n)) {
             error = "auto needs a level from 0 to 3";
             return false;
         }
@@ -159,7 +134,7 @@ bool ParseSettingsCommand(int argc, const char* const* argv, SettingsCommand& co
     } else if (name == "speed") {
         if (!expect(1))
             return false;
-        if (!ParseNumber(arg, 0, INT_MAX, n)) {
+        if (!ParseBoundedInt(arg, 0, INT_MAX, n)) {
             error = "speed needs a number of 0 or more";
             return false;
         }

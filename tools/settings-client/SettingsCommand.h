@@ -2,6 +2,8 @@
 // and what it does with the driver's advises. No I/O.
 #pragma once
 
+#include "CompanionTypes.h"
+
 #include <string>
 
 enum CommandMode
@@ -10,18 +12,6 @@ enum CommandMode
     MODE_POINTS, // a calibration: wait for one "fin" per point
     MODE_VALUES, // live press values until a signal (or --count)
     MODE_RAW,    // any topic and item; print each advise's bytes
-};
-
-// Exit statuses of the client.
-enum ClientExit
-{
-    EXIT_DONE = 0,
-    EXIT_USAGE = 1,
-    EXIT_NO_DRIVER = 2,    // nothing listens on the settings port
-    EXIT_REFUSED = 3,      // the driver refused the topic
-    EXIT_NO_BOARD = 4,     // no board is active, or it did not start the run
-    EXIT_LOST = 5,         // the driver closed the connection before the end
-    EXIT_INTERRUPTED = 6,  // a signal ended a calibration before its last point
 };
 
 struct SettingsCommand

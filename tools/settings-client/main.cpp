@@ -55,7 +55,7 @@ private:
         const LinkResult result = OpenSettingsLink(m_port, wxString::FromUTF8(m_command.topic), m_pConnection);
         if (result != LINK_OK) {
             fprintf(stderr, "skrib-settings: %s (port %d)\n", LinkResultText(result), m_port);
-            Finish(result == LINK_NO_DRIVER ? EXIT_NO_DRIVER : EXIT_REFUSED, false);
+            Finish(ExitFor(result), false);
             return;
         }
         m_pConnection->onAdvise = [this](const wxString& item, const unsigned char* data, size_t size) {
@@ -65,9 +65,9 @@ private:
 
         const wxString item = wxString::FromUTF8(m_command.item);
         if (!m_pConnection->StartAdvise(item)) {
-            const bool lost = m_pConnection->IsLost();
-            fprintf(stderr, "skrib-settings: %s\n", LinkResultText(lost ? LINK_LOST : LINK_NO_BOARD));
-            Finish(lost ? EXIT_LOST : EXIT_NO_BOARD, false);
+            const LinkResult why = m_pConnection->IsLost() ? LINK_LOST : LINK_NO_BOARD;
+            fprintf(stderr, "skrib-settings: %s\n", LinkResultText(why));
+            Finish(ExitFor(why), false);
             return;
         }
         m_bStarted = true;
