@@ -216,7 +216,7 @@ bool CSkribApp::CreateIPC()
     int port = 0;
     CConfigXML config;
     config.open(CONFIG_FILE);
-    config.readInt("Global", "port", "num", port, 4869);
+    config.readInt("Global", "port", "num", port, SETTINGS_PORT_DEFAULT);
     config.close();
     m_strIPCService = wxString::Format("%d", port);
 

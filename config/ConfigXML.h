@@ -33,6 +33,9 @@ class TiXmlElement;
 // The settings file, relative to the driver's working folder.
 #define CONFIG_FILE "Config/config.xml"
 
+// The settings server's port when "Global"/"port"/"num" is missing.
+constexpr int SETTINGS_PORT_DEFAULT = 4869;
+
 // open() tries this many times to load the file, pausing between attempts,
 // so that a file another program is rewriting is waited for (about 3 s).
 constexpr int CONFIG_LOAD_ATTEMPTS = 15;

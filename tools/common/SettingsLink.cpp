@@ -11,13 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef SKRIB_INSTALL_DIR
-#define SKRIB_INSTALL_DIR "/Applications/Lorvan ZIW Driver"
-#endif
-
 namespace {
-
-constexpr int kDefaultPort = 4869;
 
 bool FileExists(const std::string& path)
 {
@@ -60,12 +54,12 @@ std::string FindWorkDir(const std::string& given)
 int ReadServerPort(const std::string& workDir)
 {
     const std::string path = workDir + "/" CONFIG_FILE;
-    int port = kDefaultPort;
+    int port = SETTINGS_PORT_DEFAULT;
     if (!FileExists(path))
         return port; // not waited for: the store retries a missing file for seconds
     CConfigXML config;
     if (config.open(path.c_str()))
-        config.readInt("Global", "port", "num", port, kDefaultPort);
+        config.readInt("Global", "port", "num", port, SETTINGS_PORT_DEFAULT);
     config.close();
     return port;
 }
