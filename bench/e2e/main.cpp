@@ -767,11 +767,7 @@ private:
     {
         FlushNode();
         DrainPeer();
-        int soft = 0;
-        std::string error;
-        const int probe = BindLoopback(SOCK_DGRAM, 0, soft, error);
-        if (probe >= 0)
-            close(probe);
+        const int soft = FreeLoopbackUdpPort();
         log = NextLog("driver");
         const int connects = m_echo.Connects();
         const std::vector<std::string> argv = {m_s.driver,  "--workdir",     m_folder.Path(),        "--lockdir",

@@ -69,15 +69,6 @@ struct Fd
     }
 };
 
-// A UDP port that is free now (the driver binds it a moment later).
-int FreeUdpPort()
-{
-    int port = 0;
-    std::string error;
-    Fd probe{BindLoopback(SOCK_DGRAM, 0, port, error)};
-    return probe.fd >= 0 ? port : -1;
-}
-
 class ZiwEndToEnd : public ::testing::Test
 {
 protected:
@@ -90,7 +81,7 @@ protected:
         std::string error;
         m_peer.fd = BindLoopback(SOCK_DGRAM, 0, m_peerPort, error);
         ASSERT_GE(m_peer.fd, 0) << error;
-        m_softPort = FreeUdpPort();
+        m_softPort = FreeLoopbackUdpPort();
         ASSERT_GT(m_softPort, 0);
         Configure([](CConfigXML& c) {
             c.writeStr("SkribWorkZIW", "Constants", "RC1", "1");
@@ -512,9 +503,7 @@ public:
     }
     bool Start(const Strings& args)
     {
-        Strings argv = {SKRIB_SETTINGS_EXE, "--workdir", m_workDir};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return m_process.Start(argv, {}, m_log);
+        return m_process.Start(SettingsClientArgv(SKRIB_SETTINGS_EXE, m_workDir, args), {}, m_log);
     }
     std::string Output() const { return ReadFile(m_log); }
     bool WaitOutput(const std::string& text)
@@ -525,9 +514,7 @@ public:
     int Wait()
     {
         int status = 0;
-        if (!m_process.WaitExit(10000, status))
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return m_process.WaitExit(10000, status) ? ExitCode(status) : -1;
     }
 
 private:

@@ -98,16 +98,14 @@ public:
         int status = 0;
         if (!PumpUntil([&] { return child.WaitExit(0, status); }, timeoutMs))
             return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return ExitCode(status);
     }
 
 #ifdef SKRIB_SETTINGS_EXE
     // The settings client with these arguments, on this working folder.
     std::vector<std::string> Client(const std::vector<std::string>& args) const
     {
-        std::vector<std::string> argv = {SKRIB_SETTINGS_EXE, "--workdir", workDir};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
+        return SettingsClientArgv(SKRIB_SETTINGS_EXE, workDir, args);
     }
 
     // Runs the settings client to its end, its output in the log `name`;

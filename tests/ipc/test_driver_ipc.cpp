@@ -326,8 +326,7 @@ struct CPlainListener
 // Runs `command` with sh, the system tools' folders on the path; its exit code.
 int Shell(const std::string& command)
 {
-    const int status = system(("PATH=\"$PATH:/usr/sbin:/sbin\"; " + command).c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCode(system(("PATH=\"$PATH:/usr/sbin:/sbin\"; " + command).c_str()));
 }
 
 TEST_F(DriverIPCTest, NotReachableOnANonLoopbackAddress)

@@ -99,6 +99,19 @@ int FreeTcpPort()
     return 0;
 }
 
+std::vector<std::string> SettingsClientArgv(const std::string& exe, const std::string& workDir,
+                                            const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {exe, "--workdir", workDir};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+int ExitCode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 int ReadSettingsPort(const std::string& workDir)
 {
     int port = -1;

@@ -26,6 +26,14 @@ std::string MakeWorkDir();
 // system hands out for outgoing connections (so no client takes it by chance).
 int FreeTcpPort();
 
+// The settings client `exe` with these arguments, on the working folder
+// `workDir`.
+std::vector<std::string> SettingsClientArgv(const std::string& exe, const std::string& workDir,
+                                            const std::vector<std::string>& args);
+
+// The exit code in a wait status; -1 when the process did not exit normally.
+int ExitCode(int status);
+
 // "Global"/"port"/"num" of the settings file in `workDir` (-1 when unreadable).
 int ReadSettingsPort(const std::string& workDir);
 void WriteSettingsPort(const std::string& workDir, int port);

@@ -49,3 +49,14 @@ bool SendDatagram(int fd, int port, const std::string& text)
     return sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(text.size());
 }
+
+int FreeLoopbackUdpPort()
+{
+    int port = 0;
+    std::string error;
+    const int fd = BindLoopback(SOCK_DGRAM, 0, port, error);
+    if (fd < 0)
+        return -1;
+    close(fd);
+    return port;
+}

@@ -12,6 +12,10 @@ sockaddr_in LoopbackAddress(int port);
 // port it got. -1 with the reason in `error`.
 int BindLoopback(int type, int port, int& boundPort, std::string& error);
 
+// A UDP port on 127.0.0.1 that is free now (for a program that binds it a
+// moment later); -1 when none could be had.
+int FreeLoopbackUdpPort();
+
 // Waits until `fd` has something to read; false after `timeoutMs`.
 bool WaitReadable(int fd, int timeoutMs);
 
