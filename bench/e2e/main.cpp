@@ -228,66 +228,6 @@ std::string Describe(const ProcessSample& delta)
 
 // --- The display ---------------------------------------------------------------
 
-// A private Xvfb, started without the mock's preload (the X server has no
-// business with the mock bus), so that its CPU time is its own.
-class CServer
-{
-public:
-    ~CServer() { Stop(); }
-
-    bool Start(int width, int height)
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(fds[0]);
-            if (fds[1] != 3) {
-                dup2(fds[1], 3);
-                close(fds[1]);
-            }
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            unsetenv("LD_PRELOAD");
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-extension", "GLX", "-screen",
-                   "0", screen.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p = {fds[0], POLLIN, 0};
-        char c;
-        while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (number.empty()) {
-            Stop();
-            return false;
-        }
-        m_display = ":" + number;
-        return true;
-    }
-
-    void Stop()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
-
-    pid_t Pid() const { return m_pid; }
-    const std::string& Display() const { return m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
-
 // The second X client: a window over the whole screen that receives every
 // pointer event, on a thread of its own, and stamps each on arrival.
 class CPointerWatch
@@ -1318,7 +1258,7 @@ private:
     Settings m_s;
     CWorkingFolder m_folder;
     CMockBoard m_bus;
-    CServer m_server;
+    CXvfb m_server; // started without the mock's preload: its CPU time is its own
     CPixelRaster m_raster;
     CPointerWatch m_watch;
     CBoardEcho m_echo;

@@ -256,6 +256,7 @@ bool CXvfb::Start(int width, int height)
         int null = open("/dev/null", O_RDWR);
         dup2(null, 1);
         dup2(null, 2);
+        unsetenv("LD_PRELOAD"); // the X server has no business with the mock bus
         execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-extension", "GLX", "-screen",
                "0", screen.c_str(), static_cast<char*>(nullptr));
         _exit(127);

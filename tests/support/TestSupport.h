@@ -82,6 +82,7 @@ public:
     void Stop();
     void Kill(); // ends the server abruptly, as a session that goes away
     const std::string& Display() const { return m_display; }
+    pid_t Pid() const { return m_serverPid; }
 
 private:
     pid_t m_serverPid = -1;
