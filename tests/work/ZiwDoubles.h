@@ -12,17 +12,34 @@
 #include <string>
 #include <vector>
 
+// One contact of a report: status byte, position and the two size values.
+struct Contact
+{
+    int status, x, y, sizeA, sizeB;
+};
+
+// A 64-byte report of the two contacts (the second absent by default).
+inline std::vector<unsigned char> Report(Contact c1, Contact c2 = {0, 0, 0, 0, 0}, int id = 1)
+{
+    std::vector<unsigned char> r(64, 0);
+    r[0] = static_cast<unsigned char>(id);
+    const Contact cs[2] = {c1, c2};
+    for (int i = 0; i < 2; ++i) {
+        unsigned char* p = &r[1 + 10 * static_cast<size_t>(i)];
+        p[0] = static_cast<unsigned char>(cs[i].status);
+        const int values[4] = {cs[i].x, cs[i].y, cs[i].sizeA, cs[i].sizeB};
+        for (int v = 0; v < 4; ++v) {
+            p[2 + 2 * v] = static_cast<unsigned char>(values[v] & 0xFF);
+            p[3 + 2 * v] = static_cast<unsigned char>(values[v] >> 8);
+        }
+    }
+    return r;
+}
+
 // A 64-byte report: contact 1 with `status` at (x, y), contact 2 absent.
 inline std::vector<unsigned char> ZiwTouch(int status, int x, int y)
 {
-    std::vector<unsigned char> r(64, 0);
-    r[0] = 1;
-    r[1] = static_cast<unsigned char>(status);
-    r[3] = static_cast<unsigned char>(x & 0xFF);
-    r[4] = static_cast<unsigned char>(x >> 8);
-    r[5] = static_cast<unsigned char>(y & 0xFF);
-    r[6] = static_cast<unsigned char>(y >> 8);
-    return r;
+    return Report({status, x, y, 0, 0});
 }
 
 class CRecordingZIW : public CSkribWorkZIW
@@ -30,7 +47,10 @@ class CRecordingZIW : public CSkribWorkZIW
 public:
     explicit CRecordingZIW(CEventLog& log) : m_log(log), m_host(log) { SetHost(&m_host); }
 
-    bool Start()
+    virtual ~CRecordingZIW() = default;
+
+    // Init without a device, and the recording pointer engine.
+    virtual bool Start()
     {
         if (!Init(nullptr))
             return false;

@@ -6,7 +6,7 @@
 #include "MouseCtrl.h"
 #include "SkribWorkZIW.h"
 #include "TestSupport.h"
-#include "WorkDoubles.h"
+#include "ZiwDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -34,19 +34,16 @@ private:
     CEventLog& m_log;
 };
 
-class CTestZIW : public CSkribWorkZIW
+// With the two-user link and a four-corner calibration of a 1440 x 900
+// screen.
+class CTestZIW : public CRecordingZIW
 {
 public:
-    explicit CTestZIW(CEventLog& log) : m_log(log), m_host(log), m_dual(log)
+    explicit CTestZIW(CEventLog& log) : CRecordingZIW(log), m_dual(log) {}
+    bool Start() override
     {
-        SetHost(&m_host);
-    }
-    bool Start()
-    {
-        if (!Init(nullptr))
+        if (!CRecordingZIW::Start())
             return false;
-        delete m_pMouseCtrl;
-        m_pMouseCtrl = new CRecordingEngine(m_log);
         m_pMouseCtrl->SetDualLink(&m_dual);
         const wxRealPoint corners[4] = {{57, 36}, {57, 864}, {1382, 36}, {1382, 864}};
         m_pConversion->ReadScreen(1440, 900);
@@ -65,32 +62,8 @@ public:
     wxRealPoint DevPoint() const { return m_devPoint; }
 
 private:
-    CEventLog& m_log;
-    CRecordingHost m_host;
     CRecordingDualLink m_dual;
 };
-
-struct Contact
-{
-    int status, x, y, sizeA, sizeB;
-};
-
-std::vector<unsigned char> Report(Contact c1, Contact c2 = {0, 0, 0, 0, 0}, int id = 1)
-{
-    std::vector<unsigned char> r(64, 0);
-    r[0] = static_cast<unsigned char>(id);
-    const Contact cs[2] = {c1, c2};
-    for (int i = 0; i < 2; ++i) {
-        unsigned char* p = &r[1 + 10 * static_cast<size_t>(i)];
-        p[0] = static_cast<unsigned char>(cs[i].status);
-        const int values[4] = {cs[i].x, cs[i].y, cs[i].sizeA, cs[i].sizeB};
-        for (int v = 0; v < 4; ++v) {
-            p[2 + 2 * v] = static_cast<unsigned char>(values[v] & 0xFF);
-            p[3 + 2 * v] = static_cast<unsigned char>(values[v] >> 8);
-        }
-    }
-    return r;
-}
 
 class ZiwFamily : public ::testing::Test
 {
