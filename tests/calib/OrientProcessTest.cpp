@@ -36,11 +36,9 @@ Samples Inliers(int count)
 
 void SetRecvSize(int size)
 {
-    CConfigXML config;
-    ASSERT_TRUE(config.open(CONFIG_FILE));
-    ASSERT_TRUE(config.writeInt("SkribWorkZIW", "Constants", "ORIENT_RECV_DATA_SIZE", size));
-    config.save();
-    config.close();
+    ASSERT_TRUE(EditSettings(CONFIG_FILE, [&](CConfigXML& c) {
+        return c.writeInt("SkribWorkZIW", "Constants", "ORIENT_RECV_DATA_SIZE", size);
+    }));
 }
 
 class OrientProcessTest : public ::testing::Test

@@ -108,11 +108,10 @@ protected:
 
     void Configure(const std::function<void(CConfigXML&)>& edit)
     {
-        CConfigXML config;
-        ASSERT_TRUE(config.open(CONFIG_FILE));
-        edit(config);
-        config.save();
-        config.close();
+        ASSERT_TRUE(EditSettings(CONFIG_FILE, [&](CConfigXML& c) {
+            edit(c);
+            return true;
+        }));
     }
 
     std::string Log() const { return ReadFile(m_folder.Path() + "/driver.log"); }

@@ -46,18 +46,16 @@ int Zone(const std::string& name)
 
 void WriteZones(bool enable)
 {
-    CConfigXML config;
-    ASSERT_TRUE(config.open(CONFIG_FILE));
     wxRealPoint centres[SIDEKEY_POINT_COUNT];
     for (int i = 0; i < SIDEKEY_POINT_COUNT; ++i) {
         const wxPoint c = Centre(i % 14, i / 14);
         centres[i] = wxRealPoint(c.x, c.y);
     }
-    ASSERT_TRUE(config.writeDot("SkribWorkZIW", "HOTKEY", "key", SIDEKEY_POINT_COUNT, centres));
-    ASSERT_TRUE(config.writeInt("SkribWorkZIW", "Constants", "SIDEKEY_POINT_SIZE", kHalfSide));
-    ASSERT_TRUE(config.writeInt("SkribWorkZIW", "Flag", "Enable_Soft_Sidekey", enable ? 1 : 0));
-    config.save();
-    config.close();
+    ASSERT_TRUE(EditSettings(CONFIG_FILE, [&](CConfigXML& c) {
+        return c.writeDot("SkribWorkZIW", "HOTKEY", "key", SIDEKEY_POINT_COUNT, centres) &&
+               c.writeInt("SkribWorkZIW", "Constants", "SIDEKEY_POINT_SIZE", kHalfSide) &&
+               c.writeInt("SkribWorkZIW", "Flag", "Enable_Soft_Sidekey", enable ? 1 : 0);
+    }));
 }
 
 class SidekeyTest : public ::testing::Test

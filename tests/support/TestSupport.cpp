@@ -122,12 +122,19 @@ int ReadSettingsPort(const std::string& workDir)
     return port;
 }
 
-void WriteSettingsPort(const std::string& workDir, int port)
+bool EditSettings(const std::string& file, const std::function<bool(CConfigXML&)>& edit)
 {
     CConfigXML config;
-    if (config.open((workDir + "/" CONFIG_FILE).c_str()) && config.writeInt("Global", "port", "num", port))
+    const bool edited = config.open(file.c_str()) && edit(config);
+    if (edited)
         config.save();
     config.close();
+    return edited;
+}
+
+void WriteSettingsPort(const std::string& workDir, int port)
+{
+    EditSettings(workDir + "/" CONFIG_FILE, [&](CConfigXML& c) { return c.writeInt("Global", "port", "num", port); });
 }
 
 CWorkingFolder::CWorkingFolder() : m_path(MakeWorkDir())

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+class CConfigXML;
+
 // Polls `condition` until it holds or `timeoutMs` passed; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
@@ -33,6 +35,10 @@ std::vector<std::string> SettingsClientArgv(const std::string& exe, const std::s
 
 // The exit code in a wait status; -1 when the process did not exit normally.
 int ExitCode(int status);
+
+// Opens the settings file `file`, runs `edit` on it and saves it; false
+// when the file does not open or `edit` says so (then nothing is saved).
+bool EditSettings(const std::string& file, const std::function<bool(CConfigXML&)>& edit);
 
 // "Global"/"port"/"num" of the settings file in `workDir` (-1 when unreadable).
 int ReadSettingsPort(const std::string& workDir);
