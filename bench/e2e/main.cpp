@@ -586,16 +586,16 @@ public:
             return false;
         }
         m_lockDir = MakeTempDir();
-        CConfigXML config;
-        if (!config.open(CONFIG_FILE)) {
+        // No smoothing delay, no gestures: the pipeline alone is measured.
+        if (!EditSettings(CONFIG_FILE, [](CConfigXML& c) {
+                c.writeStr("SkribWorkZIW", "Constants", "RC1", "1");
+                c.writeStr("SkribWorkZIW", "Constants", "RC2", "0");
+                c.writeInt("SkribWorkZIW", "DriverSet", "GESTURE_T", 0);
+                return true;
+            })) {
             error = "the working folder has no settings file";
             return false;
         }
-        config.writeStr("SkribWorkZIW", "Constants", "RC1", "1");
-        config.writeStr("SkribWorkZIW", "Constants", "RC2", "0");
-        config.writeInt("SkribWorkZIW", "DriverSet", "GESTURE_T", 0);
-        config.save();
-        config.close();
         if (!m_maker.SelfCheck()) {
             error = "the report layout does not match the simulator's encoder";
             return false;
