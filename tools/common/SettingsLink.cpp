@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 bool FileExists(const std::string& path)
@@ -83,16 +85,23 @@ const char* LinkResultText(LinkResult result)
 
 bool CSettingsConnection::OnAdvise(const wxString&, const wxString& item, const void* data, size_t size, wxIPCFormat)
 {
-    if (onAdvise)
-        onAdvise(item, static_cast<const unsigned char*>(data), size);
+    // The toolkit reuses its buffer: the bytes go along as a copy.
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    std::vector<unsigned char> payload(bytes, bytes + size);
+    m_defer.CallAfter([this, item, payload] {
+        if (onAdvise)
+            onAdvise(item, payload.data(), payload.size());
+    });
     return true;
 }
 
 bool CSettingsConnection::OnDisconnect()
 {
     m_bLost = true;
-    if (onLost)
-        onLost();
+    m_defer.CallAfter([this] {
+        if (onLost)
+            onLost();
+    });
     return true;
 }
 

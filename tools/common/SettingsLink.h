@@ -5,6 +5,7 @@
 
 #include "CompanionTypes.h"
 
+#include <wx/event.h>
 #include <wx/sckipc.h>
 #include <wx/string.h>
 
@@ -30,6 +31,9 @@ public:
     std::function<void(const wxString& item, const unsigned char* data, size_t size)> onAdvise;
     // Called on the main thread when the driver closes the connection or goes away.
     std::function<void()> onLost;
+    // Both run from the event loop, after the toolkit's socket handler that
+    // received them has returned: they may talk to the driver (stop the
+    // advise loop, disconnect) and wait for its answers.
 
     bool OnAdvise(const wxString& topic, const wxString& item, const void* data, size_t size,
                   wxIPCFormat format) override;
@@ -41,6 +45,8 @@ public:
 
 private:
     bool m_bLost = false;
+    // Carries the callbacks to the event loop; pending ones go with it.
+    wxEvtHandler m_defer;
 };
 
 // Connects to the settings server on 127.0.0.1:`port` with `topic`.

@@ -299,9 +299,9 @@ private:
         if (result == LINK_OK) {
             m_pConnection->onAdvise = [this](const wxString&, const unsigned char* data, size_t size) {
                 if (size >= 3 && memcmp(data, "fin", 3) == 0)
-                    CallAfter([this] { Next(); });
+                    Next();
             };
-            m_pConnection->onLost = [this] { CallAfter([this] { Lost(); }); };
+            m_pConnection->onLost = [this] { Lost(); };
             if (!m_pConnection->StartAdvise(wxString::Format("%d", m_options.points)))
                 result = m_pConnection->IsLost() ? LINK_LOST : LINK_NO_BOARD;
         }

@@ -61,7 +61,7 @@ private:
         m_pConnection->onAdvise = [this](const wxString& item, const unsigned char* data, size_t size) {
             OnAdvise(item, data, size);
         };
-        m_pConnection->onLost = [this] { CallAfter([this] { OnLost(); }); };
+        m_pConnection->onLost = [this] { OnLost(); };
 
         const wxString item = wxString::FromUTF8(m_command.item);
         if (!m_pConnection->StartAdvise(item)) {
