@@ -135,24 +135,13 @@ bool HoldsNode(pid_t pid, const std::string& node)
     return holds;
 }
 
-SimContact Contact(SimPoint at) { return Touching(at, 100, 60); }
-
 // A touch as the board senses it: one frame per report, then the lift.
 std::vector<SimFrame> Touch(const std::vector<SimPoint>& first, const std::vector<SimPoint>& second = {})
 {
-    std::vector<SimFrame> frames;
-    if (first.empty())
-        return frames;
-    for (size_t i = 0; i < std::max(first.size(), second.size()); ++i) {
-        SimFrame frame;
-        frame.contacts.push_back(Contact(first[std::min(i, first.size() - 1)]));
-        if (!second.empty())
-            frame.contacts.push_back(Contact(second[std::min(i, second.size() - 1)]));
-        frames.push_back(frame);
-    }
-    if (!frames.empty())
-        frames.push_back(Released(frames.back()));
-    return frames;
+    std::vector<SimPath> paths = {{first, 100, 60}};
+    if (!second.empty())
+        paths.push_back({second, 100, 60});
+    return TouchFrames(paths, paths.size());
 }
 
 std::string Shorten(const std::string& text)

@@ -62,6 +62,33 @@ SimFigure RectangleFigure(SimPoint a, SimPoint b, int stepsPerSide)
     return figure;
 }
 
+std::vector<SimFrame> TouchFrames(const std::vector<SimPath>& contacts, size_t maxContacts, int releases)
+{
+    std::vector<SimFrame> frames;
+    const size_t count = std::min(contacts.size(), maxContacts);
+    size_t steps = 0;
+    for (size_t i = 0; i < count; ++i)
+        steps = std::max(steps, contacts[i].points.size());
+    if (steps == 0)
+        return frames;
+
+    for (size_t step = 0; step < steps; ++step) {
+        SimFrame frame;
+        for (size_t i = 0; i < count; ++i) {
+            const SimPath& path = contacts[i];
+            const SimPoint at = path.points.empty() ? SimPoint() : path.points[std::min(step, path.points.size() - 1)];
+            SimContact c = Touching(at, path.size1, path.size2);
+            c.down = !path.points.empty();
+            frame.contacts.push_back(c);
+        }
+        frames.push_back(frame);
+    }
+    const SimFrame lifted = Released(frames.back());
+    for (int i = 0; i < releases; ++i)
+        frames.push_back(lifted);
+    return frames;
+}
+
 // --- Timelines ----------------------------------------------------------------
 
 CBoardScript::CBoardScript(const CReportEncoder& encoder, int reportRateHz)
@@ -78,31 +105,8 @@ void CBoardScript::Frame(const SimFrame& frame)
 
 void CBoardScript::Touch(const std::vector<SimPath>& contacts, int releases)
 {
-    const size_t count = std::min<size_t>(contacts.size(), static_cast<size_t>(m_encoder.MaxContacts()));
-    size_t steps = 0;
-    for (size_t i = 0; i < count; ++i)
-        steps = std::max(steps, contacts[i].points.size());
-    if (steps == 0)
-        return;
-
-    SimFrame frame;
-    for (size_t step = 0; step < steps; ++step) {
-        frame.contacts.clear();
-        for (size_t i = 0; i < count; ++i) {
-            const SimPath& path = contacts[i];
-            SimContact c;
-            c.down = !path.points.empty();
-            if (c.down)
-                c.pos = path.points[std::min(step, path.points.size() - 1)];
-            c.size1 = path.size1;
-            c.size2 = path.size2;
-            frame.contacts.push_back(c);
-        }
+    for (const SimFrame& frame : TouchFrames(contacts, static_cast<size_t>(m_encoder.MaxContacts()), releases))
         Frame(frame);
-    }
-    const SimFrame lifted = Released(frame);
-    for (int i = 0; i < releases; ++i)
-        Frame(lifted);
 }
 
 void CBoardScript::Figure(const SimFigure& strokes, int size1, int size2, int releases)

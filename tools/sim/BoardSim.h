@@ -136,6 +136,12 @@ struct SimPath
     int size2 = 0;
 };
 
+// The frames of a touch: contacts moving together, one frame per step; a
+// shorter path holds its last point (an empty one is a lifted contact).
+// Then `releases` frames with every contact lifted. Paths beyond
+// `maxContacts` are dropped; no frames when no path has points.
+std::vector<SimFrame> TouchFrames(const std::vector<SimPath>& contacts, size_t maxContacts, int releases = 1);
+
 // Builds a timeline: reports one report interval apart, in the order given.
 class CBoardScript
 {
@@ -147,9 +153,7 @@ public:
 
     // One report of `frame` at the next report time.
     void Frame(const SimFrame& frame);
-    // Contacts moving together, one report per step; a shorter path holds its
-    // last point. Then `releases` reports with every contact lifted. Paths
-    // beyond the family's contact count are dropped; empty paths give nothing.
+    // The reports of TouchFrames, for the family's contact count.
     void Touch(const std::vector<SimPath>& contacts, int releases = 1);
     // Each stroke as a one-contact touch of its own, each with `releases`.
     void Figure(const SimFigure& strokes, int size1, int size2, int releases = 1);
