@@ -707,7 +707,8 @@ private:
     {
         FlushNode();
         DrainPeer();
-        const int soft = FreeLoopbackUdpPort();
+        m_softPort = FreeLoopbackUdpPort();
+        const int soft = m_softPort;
         log = NextLog("driver");
         const int connects = m_echo.Connects();
         const std::vector<std::string> argv = {m_s.driver,  "--workdir",     m_folder.Path(),        "--lockdir",
@@ -1244,7 +1245,20 @@ private:
             Note("idle: the driver did not withdraw the board (see %s)", log.c_str());
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::seconds(2)); // the link closes a second after the withdrawal
+        // The link closes a second after the withdrawal: its port comes free.
+        if (!WaitUntil(
+                [&] {
+                    int port = 0;
+                    std::string error;
+                    const int fd = BindLoopback(SOCK_DGRAM, m_softPort, port, error);
+                    if (fd >= 0)
+                        close(fd);
+                    return fd >= 0;
+                },
+                10000)) {
+            Note("idle: the driver kept the whiteboard link after the unplug (see %s)", log.c_str());
+            return false;
+        }
         const double gone = MeasureIdle(d.Pid(), "after unplug");
         const bool stopped = StopDriver(d, log);
         m_table.Add({"Idle wake-ups/s, no board (voluntary switches, all threads)", Format("%.2f", none), "–", "–",
@@ -1267,6 +1281,7 @@ private:
     const Pixel m_press{20, 20};
     std::string m_lockDir;
     int m_peer = -1, m_peerPort = 0, m_logs = 0;
+    int m_softPort = 0; // the driver's end of the whiteboard link
     CTable m_table;
     std::string m_loads;
 };
