@@ -15,12 +15,6 @@
 
 namespace {
 
-bool FileExists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 class CSettingsClient : public wxTCPClient
 {
 public:
@@ -43,6 +37,13 @@ bool Listening(int port)
 }
 
 } // namespace
+
+bool FileExists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 
 std::string FindWorkDir(const std::string& given)
 {

@@ -13,6 +13,9 @@
 #include <memory>
 #include <string>
 
+// A regular file at `path`.
+bool FileExists(const std::string& path);
+
 // The driver's working folder: `given` when not empty; otherwise the
 // current folder when it holds the settings file (the driver starts its
 // companions there); otherwise the installed driver's folder.

@@ -26,7 +26,6 @@
 #include <wx/settings.h>
 #include <wx/timer.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,8 +96,7 @@ bool ParseOrientOptions(int argc, char** argv, OrientOptions& options, std::stri
 void WriteOrientPid(const std::string& workDir, int pid, bool clear)
 {
     const std::string path = workDir + "/" CONFIG_FILE;
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
+    if (!FileExists(path))
         return; // the store would wait for a missing file
     CConfigXML config;
     if (config.open(path.c_str())) {
@@ -223,8 +221,6 @@ private:
 };
 
 class COrientApp;
-COrientApp* g_pOrientApp = nullptr;
-
 class COrientApp : public wxApp
 {
 public:
@@ -233,7 +229,6 @@ public:
     bool OnInit() override
     {
         delete wxLog::SetActiveTarget(new wxLogStderr);
-        g_pOrientApp = this;
         m_workDir = FindWorkDir(m_options.workDir);
         m_port = m_options.port ? m_options.port : ReadServerPort(m_workDir);
         m_pid = static_cast<int>(getpid());
@@ -248,9 +243,8 @@ public:
         m_pSignals->Start();
 
         const wxSize screen(wxSystemSettings::GetMetric(wxSYS_SCREEN_X), wxSystemSettings::GetMetric(wxSYS_SCREEN_Y));
-        m_targets = OrientTargets(m_options.points, screen.x, screen.y);
         // Not inside the key handler: cancelling waits for the driver.
-        m_pFrame = new COrientFrame(m_targets, screen, [this] { CallAfter([this] { Cancel(); }); });
+        m_pFrame = new COrientFrame(OrientTargets(m_options.points, screen.x, screen.y), screen, [this] { CallAfter([this] { Cancel(); }); });
         m_pFrame->ShowFullScreen(true);
         m_pFrame->Show();
 
@@ -279,8 +273,8 @@ private:
     static void OnDisplayLost()
     {
         // The session ended: the process ends right after this.
-        if (g_pOrientApp)
-            g_pOrientApp->ClearPid();
+        if (auto* app = static_cast<COrientApp*>(wxApp::GetInstance()))
+            app->ClearPid();
     }
 
     void ClearPid()
@@ -391,7 +385,6 @@ private:
     int m_port = 0;
     int m_pid = 0;
     bool m_bPidRecorded = false;
-    std::vector<wxPoint> m_targets;
     COrientFrame* m_pFrame = nullptr;
     std::unique_ptr<CEndSignalWatcher> m_pSignals;
     std::unique_ptr<CSettingsConnection> m_pConnection;

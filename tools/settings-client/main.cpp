@@ -51,10 +51,10 @@ private:
     void Start()
     {
         const std::string workDir = FindWorkDir(m_command.workDir);
-        m_port = m_command.port ? m_command.port : ReadServerPort(workDir);
-        const LinkResult result = OpenSettingsLink(m_port, wxString::FromUTF8(m_command.topic), m_pConnection);
+        const int port = m_command.port ? m_command.port : ReadServerPort(workDir);
+        const LinkResult result = OpenSettingsLink(port, wxString::FromUTF8(m_command.topic), m_pConnection);
         if (result != LINK_OK) {
-            fprintf(stderr, "skrib-settings: %s (port %d)\n", LinkResultText(result), m_port);
+            fprintf(stderr, "skrib-settings: %s (port %d)\n", LinkResultText(result), port);
             Finish(ExitFor(result), false);
             return;
         }
@@ -71,7 +71,7 @@ private:
             return;
         }
         m_bStarted = true;
-        printf("started %s/%s on port %d\n", m_command.topic.c_str(), m_command.item.c_str(), m_port);
+        printf("started %s/%s on port %d\n", m_command.topic.c_str(), m_command.item.c_str(), port);
         if (m_command.mode == MODE_ONCE)
             Finish(EXIT_DONE, false);
         else if (m_command.count == 0)
@@ -162,7 +162,6 @@ private:
     SettingsCommand m_command;
     std::unique_ptr<CEndSignalWatcher> m_pSignals;
     std::unique_ptr<CSettingsConnection> m_pConnection;
-    int m_port = 0;
     int m_exit = EXIT_DONE;
     int m_iPoints = 0;
     int m_iAdvises = 0;
